@@ -1,0 +1,5 @@
+#include "support/DateTime.h"
+
+#include "os/Process.h"
+
+TDateTime Now() { return os::LocalNow(); }

@@ -1,0 +1,55 @@
+// Byte streams: the abstract stream and the growable memory stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  // The number of bytes moved; 0 when nothing could be moved.
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  // The new position.
+  virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+  virtual std::int64_t Size();
+  virtual void SetSize(std::int64_t size) = 0;
+
+  std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(std::int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+  // Writes all bytes or raises EWriteError "Stream write error".
+  void WriteBuffer(const void* buffer, std::int64_t count);
+};
+
+// A growable in-memory byte buffer with a position. Growth is geometric, so appending a body of
+// any size in chunks costs amortised linear copying.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t size) override;
+
+  // Empties the stream and releases its memory.
+  void Clear();
+  const std::uint8_t* Memory() const { return data_; }
+  std::uint8_t* Memory() { return data_; }
+  std::int64_t Size() const { return size_; }
+
+ private:
+  void Reserve(std::int64_t capacity);
+
+  std::uint8_t* data_ = nullptr;
+  std::int64_t size_ = 0;
+  std::int64_t capacity_ = 0;
+  std::int64_t position_ = 0;
+};
