@@ -39,3 +39,8 @@ function(taktak_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()
+
+# The Windows product is one self-contained executable: link the static zlib.
+if(TAKTAK_WINDOWS)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
