@@ -102,3 +102,21 @@ TEST(TextHelpers, SurrogatePairRoundTrips) {
 }
 
 }  // namespace
+
+#include "support/ProgramTitle.h"
+
+namespace {
+
+TEST(ProgramTitle, FileNameBeforeTheFirstDotWithTheRestLowerCased) {
+  const std::pair<AnsiString, AnsiString> cases[] = {
+      {"C:\\App\\TakTak.exe", "Taktak"},
+      {"C:\\App\\UPDATE.EXE", "Update"},
+      {"/opt/app/Update", "Update"},
+      {"C:\\a.b\\my.tool.exe", "My"},
+      {"x.exe", "X"},
+      {"", ""},
+  };
+  for (const auto& [path, title] : cases) EXPECT_EQ(ProgramTitleOf(path), title) << path;
+}
+
+}  // namespace
