@@ -57,6 +57,12 @@ bool ReplaceFileWith(const std::u16string& target, const std::u16string& replace
 
 bool RemoveFile(const std::u16string& name);
 
+// A fault for tests, in place of a full volume: while a hook is set, every WriteFile asks it how
+// many of its `count` bytes may pass; when fewer, WriteFile writes those and then fails with the
+// disk-full error. Passing nullptr (the default) removes the fault.
+using WriteFaultHook = std::int64_t (*)(std::int64_t count);
+void SetWriteFaultHook(WriteFaultHook hook);
+
 // True when a file (not a directory) of that name exists.
 bool FileExists(const std::u16string& name);
 bool DirectoryExists(const std::u16string& name);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +17,7 @@ namespace os {
 namespace {
 
 thread_local std::uint32_t lastError = 0;
+std::atomic<WriteFaultHook> writeFault{nullptr};
 
 // A name's UTF-8 form with backslashes turned into slashes.
 std::string NativeName(const std::u16string& name) {
@@ -153,6 +156,10 @@ std::int64_t ReadFile(FileHandle file, void* buffer, std::int64_t count) {
 std::int64_t WriteFile(FileHandle file, const void* buffer, std::int64_t count) {
   std::int64_t total = 0;
   const auto* bytes = static_cast<const char*>(buffer);
+  const std::int64_t requested = count;
+  if (const WriteFaultHook hook = writeFault.load()) {
+    count = std::clamp<std::int64_t>(hook(count), 0, count);
+  }
   while (total < count) {
     const ssize_t n =
         write(static_cast<int>(file), bytes + total, static_cast<size_t>(count - total));
@@ -163,8 +170,14 @@ std::int64_t WriteFile(FileHandle file, const void* buffer, std::int64_t count) 
     }
     total += n;
   }
+  if (total < requested) {
+    Fail(ENOSPC);
+    return total > 0 ? total : -1;
+  }
   return total;
 }
+
+void SetWriteFaultHook(WriteFaultHook hook) { writeFault.store(hook); }
 
 std::int64_t SeekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
   const int whence = origin == SeekOrigin::kBegin     ? SEEK_SET

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "os/CodePage.h"
 
@@ -10,6 +11,8 @@ namespace os {
 namespace {
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+std::atomic<WriteFaultHook> writeFault{nullptr};
 
 }  // namespace
 
@@ -41,6 +44,10 @@ std::int64_t ReadFile(FileHandle file, void* buffer, std::int64_t count) {
 std::int64_t WriteFile(FileHandle file, const void* buffer, std::int64_t count) {
   std::int64_t total = 0;
   const auto* bytes = static_cast<const char*>(buffer);
+  const std::int64_t requested = count;
+  if (const WriteFaultHook hook = writeFault.load()) {
+    count = std::clamp<std::int64_t>(hook(count), 0, count);
+  }
   while (total < count) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - total, 1 << 30));
     DWORD n = 0;
@@ -50,8 +57,14 @@ std::int64_t WriteFile(FileHandle file, const void* buffer, std::int64_t count) 
     if (n == 0) break;
     total += n;
   }
+  if (total < requested && total == count) {
+    SetLastError(ERROR_DISK_FULL);
+    return total > 0 ? total : -1;
+  }
   return total;
 }
+
+void SetWriteFaultHook(WriteFaultHook hook) { writeFault.store(hook); }
 
 std::int64_t SeekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
   LARGE_INTEGER distance;
