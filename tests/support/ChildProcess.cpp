@@ -1,79 +1,155 @@
 #include "tests/support/ChildProcess.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <spawn.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
 #endif
 
-std::optional<int> RunChildProcess(const std::filesystem::path& program,
-                                   const std::filesystem::path& workingDirectory,
-                                   double timeoutSeconds) {
 #ifdef _WIN32
+
+struct ChildProcess::State {
+  PROCESS_INFORMATION process{};
+  bool started = false;
+  std::optional<int> exitCode;
+};
+
+ChildProcess::ChildProcess(const std::filesystem::path& program,
+                           const std::filesystem::path& workingDirectory)
+    : state_(std::make_unique<State>()) {
   std::wstring commandLine = L"\"" + program.wstring() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, workingDirectory.wstring().c_str(), &startup, &process)) {
-    return std::nullopt;
-  }
-  CloseHandle(process.hThread);
-  std::optional<int> result;
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutSeconds * 1000)) ==
+  state_->started =
+      CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                     nullptr, workingDirectory.wstring().c_str(), &startup, &state_->process);
+  if (state_->started) CloseHandle(state_->process.hThread);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!state_->started) return;
+  if (!state_->exitCode) Kill();
+  CloseHandle(state_->process.hProcess);
+}
+
+bool ChildProcess::Started() const { return state_->started; }
+
+std::optional<int> ChildProcess::Wait(double timeoutSeconds) {
+  if (!state_->started) return std::nullopt;
+  if (state_->exitCode) return state_->exitCode;
+  if (WaitForSingleObject(state_->process.hProcess, static_cast<DWORD>(timeoutSeconds * 1000)) ==
       WAIT_OBJECT_0) {
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    result = static_cast<int>(code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(state_->process.hProcess, &code);
+    state_->exitCode = static_cast<int>(code);
   }
-  CloseHandle(process.hProcess);
-  return result;
+  return state_->exitCode;
+}
+
+namespace {
+
+BOOL CALLBACK CloseWindowOfProcess(HWND window, LPARAM processId) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == static_cast<DWORD>(processId) && IsWindowVisible(window)) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void ChildProcess::CloseWindows() {
+  if (!state_->started) return;
+  EnumWindows(CloseWindowOfProcess, static_cast<LPARAM>(state_->process.dwProcessId));
+}
+
+void ChildProcess::Kill() {
+  if (!state_->started || state_->exitCode) return;
+  TerminateProcess(state_->process.hProcess, 1);
+  WaitForSingleObject(state_->process.hProcess, INFINITE);
+  state_->exitCode = 1;
+}
+
 #else
+
+struct ChildProcess::State {
+  pid_t pid = 0;
+  bool started = false;
+  // A blocking waitpid runs on a thread of its own, so waits with a time limit need no polling.
+  std::thread waiter;
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::optional<int> exitCode;
+};
+
+ChildProcess::ChildProcess(const std::filesystem::path& program,
+                           const std::filesystem::path& workingDirectory)
+    : state_(std::make_unique<State>()) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   const std::string path = program.string();
   char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  state_->started = posix_spawn(&state_->pid, path.c_str(), &actions, nullptr, argv, environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return std::nullopt;
-  // A blocking wait on a thread of its own, so the time limit needs no polling.
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
-  int status = 0;
-  std::thread waiter([&] {
-    int s = 0;
-    waitpid(pid, &s, 0);
-    std::lock_guard<std::mutex> lock(mutex);
-    status = s;
-    done = true;
-    ended.notify_all();
+  if (!state_->started) return;
+  State* state = state_.get();
+  state_->waiter = std::thread([state] {
+    int status = 0;
+    while (waitpid(state->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    state->ended.notify_all();
   });
-  bool inTime = false;
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    inTime = ended.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return done; });
-  }
-  if (!inTime) kill(pid, SIGKILL);
-  waiter.join();
-  if (!inTime) return std::nullopt;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + WTERMSIG(status);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!state_->started) return;
+  Kill();
+  state_->waiter.join();
+}
+
+bool ChildProcess::Started() const { return state_->started; }
+
+std::optional<int> ChildProcess::Wait(double timeoutSeconds) {
+  if (!state_->started) return std::nullopt;
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->ended.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                         [this] { return state_->exitCode.has_value(); });
+  return state_->exitCode;
+}
+
+void ChildProcess::CloseWindows() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->started && !state_->exitCode) kill(state_->pid, SIGTERM);
+}
+
+void ChildProcess::Kill() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->started && !state_->exitCode) kill(state_->pid, SIGKILL);
+}
+
 #endif
+
+std::optional<int> RunChildProcess(const std::filesystem::path& program,
+                                   const std::filesystem::path& workingDirectory,
+                                   double timeoutSeconds) {
+  ChildProcess child(program, workingDirectory);
+  std::optional<int> code = child.Wait(timeoutSeconds);
+  if (!code) child.Kill();
+  return code;
 }

@@ -1,0 +1,236 @@
+#include "app/platform/Threads.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "os/Process.h"
+#include "support/Exceptions.h"
+
+namespace {
+
+std::thread::id MainThreadId() {
+  // The first call happens during start-up (below), on the thread that runs main.
+  static const std::thread::id id = std::this_thread::get_id();
+  return id;
+}
+const bool mainThreadRecorded = (MainThreadId(), true);
+
+// One queued main-thread call; it lives on the caller's stack while the caller waits.
+struct SyncCall {
+  const std::function<void()>* method;
+  TEvent done;
+  std::exception_ptr error;
+};
+
+// The process-wide main-thread call queue. It is never destroyed, so a worker that still waits
+// in CallInMainThread while the process ends never touches a destroyed lock.
+struct SyncQueue {
+  std::mutex lock;
+  std::condition_variable arrived;  // for CheckSynchronize with a timeout
+  std::vector<SyncCall*> pending;
+  std::function<void()> wakeUp;
+};
+
+SyncQueue& Queue() {
+  static SyncQueue* queue = new SyncQueue;
+  return *queue;
+}
+const bool queueCreated = (Queue(), true);
+
+AnsiString NotMainThreadMessage(std::uint32_t threadId) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(threadId));
+  return AnsiString("CheckSynchronize called from thread $") + hex +
+         ", which is NOT the main thread";
+}
+
+}  // namespace
+
+// ---- TEvent
+
+struct TEvent::State {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool signalled;
+};
+
+TEvent::TEvent(bool initiallySignalled) : FState(new State) {
+  FState->signalled = initiallySignalled;
+}
+
+TEvent::~TEvent() = default;
+
+void TEvent::SetEvent() {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  FState->signalled = true;
+  // Notified under the lock: a waiter may destroy the event as soon as it sees the signal.
+  FState->changed.notify_all();
+}
+
+void TEvent::ResetEvent() {
+  std::lock_guard<std::mutex> guard(FState->lock);
+  FState->signalled = false;
+}
+
+bool TEvent::WaitFor(unsigned milliseconds) {
+  std::unique_lock<std::mutex> guard(FState->lock);
+  if (milliseconds == kInfinite) {
+    FState->changed.wait(guard, [this] { return FState->signalled; });
+    return true;
+  }
+  return FState->changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                  [this] { return FState->signalled; });
+}
+
+// ---- TThread
+
+// What the OS thread and the thread object share. The OS thread holds it by shared ownership,
+// so a thread object deleted before it started never leaves its thread with a dangling state.
+struct TThread::Shared {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool started = false;
+  bool abandoned = false;  // the object was deleted before it started
+  bool finished = false;
+  bool freeOnTermination = false;
+  std::exception_ptr escaped;
+  std::thread::id threadId;
+};
+
+TThread::TThread(bool createSuspended)
+    : FStartSuspended(createSuspended), FShared(std::make_shared<Shared>()) {
+  try {
+    std::thread thread(&TThread::Run, this, FShared);
+    std::lock_guard<std::mutex> guard(FShared->lock);
+    FShared->threadId = thread.get_id();
+    // Nobody waits for a thread: the process ends without joining the ones still running.
+    thread.detach();
+  } catch (const std::system_error& e) {
+    throw EThread(FormatMessageText("Thread creation error: %s", {e.code().message()}));
+  }
+}
+
+TThread::~TThread() {
+  std::unique_lock<std::mutex> guard(FShared->lock);
+  if (!FShared->started) {
+    FShared->abandoned = true;
+    FShared->changed.notify_all();
+  } else if (FShared->threadId != std::this_thread::get_id()) {
+    // The body still uses this object: the object must outlive it.
+    FShared->changed.wait(guard, [this] { return FShared->finished; });
+  }
+}
+
+void TThread::StartThread() {
+  std::lock_guard<std::mutex> guard(FShared->lock);
+  FShared->started = true;
+  FShared->changed.notify_all();
+}
+
+void TThread::SetFreeOnTermination(bool value) {
+  std::lock_guard<std::mutex> guard(FShared->lock);
+  FShared->freeOnTermination = value;
+}
+
+bool TThread::FreeOnTermination() const {
+  std::lock_guard<std::mutex> guard(FShared->lock);
+  return FShared->freeOnTermination;
+}
+
+bool TThread::Finished() const {
+  std::lock_guard<std::mutex> guard(FShared->lock);
+  return FShared->finished;
+}
+
+bool TThread::WaitFor(unsigned milliseconds) const {
+  std::unique_lock<std::mutex> guard(FShared->lock);
+  return FShared->changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                   [this] { return FShared->finished; });
+}
+
+std::exception_ptr TThread::EscapedException() const {
+  std::lock_guard<std::mutex> guard(FShared->lock);
+  return FShared->escaped;
+}
+
+void TThread::CallInMainThread(const std::function<void()>& method) { ::CallInMainThread(method); }
+
+void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
+  {
+    std::unique_lock<std::mutex> guard(shared->lock);
+    shared->changed.wait(guard, [&] { return shared->started || shared->abandoned; });
+    if (shared->abandoned) return;
+  }
+  std::exception_ptr escaped;
+  try {
+    self->Execute();
+  } catch (...) {
+    // An exception that leaves a thread body ends the thread silently; it is only kept.
+    escaped = std::current_exception();
+  }
+  bool freeIt;
+  {
+    std::lock_guard<std::mutex> guard(shared->lock);
+    shared->escaped = escaped;
+    freeIt = shared->freeOnTermination;
+    shared->finished = true;
+    shared->changed.notify_all();
+  }
+  if (freeIt) delete self;
+}
+
+// ---- main-thread calls
+
+bool IsMainThread() { return std::this_thread::get_id() == MainThreadId(); }
+
+void SetMainThreadWakeUp(std::function<void()> wakeUp) {
+  SyncQueue& queue = Queue();
+  std::lock_guard<std::mutex> guard(queue.lock);
+  queue.wakeUp = std::move(wakeUp);
+}
+
+void CallInMainThread(const std::function<void()>& method) {
+  if (IsMainThread()) {
+    method();
+    return;
+  }
+  SyncCall call{&method, TEvent(false), nullptr};
+  SyncQueue& queue = Queue();
+  {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    queue.pending.push_back(&call);
+    if (queue.wakeUp) queue.wakeUp();
+    queue.arrived.notify_all();
+  }
+  call.done.WaitFor(TEvent::kInfinite);
+  if (call.error) std::rethrow_exception(call.error);
+}
+
+bool CheckSynchronize(int timeout) {
+  if (!IsMainThread()) throw EThread(NotMainThreadMessage(os::CurrentThreadId()));
+  SyncQueue& queue = Queue();
+  std::vector<SyncCall*> calls;
+  {
+    std::unique_lock<std::mutex> guard(queue.lock);
+    if (timeout > 0 && queue.pending.empty())
+      queue.arrived.wait_for(guard, std::chrono::milliseconds(timeout),
+                             [&] { return !queue.pending.empty(); });
+    calls.swap(queue.pending);
+  }
+  // Calls queued while these run wait for the next CheckSynchronize.
+  for (SyncCall* call : calls) {
+    try {
+      (*call->method)();
+    } catch (...) {
+      // Carried back to the caller, which raises it again; the main thread reports nothing.
+      call->error = std::current_exception();
+    }
+    call->done.SetEvent();
+  }
+  return !calls.empty();
+}

@@ -1,0 +1,238 @@
+// Worker threads, events and main-thread calls, with the main thread's message loop.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "app/platform/Application.h"
+#include "app/platform/Controls.h"
+#include "app/platform/Threads.h"
+#include "support/Exceptions.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PlatformTestSupport.h"
+
+namespace {
+
+// Counts what reaches ReportException while it lives.
+class ReportCounter {
+ public:
+  ReportCounter() {
+    Application().OnException = [this](const std::exception& e) { reported.push_back(e.what()); };
+  }
+  ~ReportCounter() { Application().OnException = nullptr; }
+  std::vector<std::string> reported;
+};
+
+std::string MessageOf(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "<none>";
+}
+
+}  // namespace
+
+TEST(TEvent, WaitTimesOutThenStaysSignalled) {
+  TEvent event;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(event.WaitFor(200));
+  const double waited =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(waited >= 0.2 && waited < 2.0) << waited;
+  event.SetEvent();
+  EXPECT_TRUE(event.WaitFor(0));
+  EXPECT_TRUE(event.WaitFor(0)) << "a manual-reset event stays signalled";
+  event.ResetEvent();
+  EXPECT_FALSE(event.WaitFor(0));
+}
+
+TEST(TThread, SuspendedThreadRunsOnlyAfterStartThread) {
+  int value = 0;  // unguarded on purpose: the body may only read it after StartThread
+  int seen = -1;
+  auto* thread = new TTestThread(true, [&] { seen = value; });
+  value = 42;
+  thread->StartThread();
+  ASSERT_TRUE(thread->WaitFor(10000));
+  EXPECT_EQ(seen, 42);
+  EXPECT_FALSE(thread->EscapedException());
+  delete thread;
+}
+
+TEST(TThread, NotSuspendedThreadStartsWhenConstructed) {
+  TEvent ran;
+  TTestThread* thread = NewThread<TTestThread>(false, [&] { ran.SetEvent(); });
+  EXPECT_TRUE(ran.WaitFor(10000));
+  delete thread;
+}
+
+TEST(TThread, DeletedBeforeStartNeverRuns) {
+  bool ran = false;
+  delete new TTestThread(true, [&] { ran = true; });
+  EXPECT_FALSE(ran);
+}
+
+TEST(TThread, ExceptionLeavingBodyIsKeptAndNothingShown) {
+  ReportCounter reports;
+  auto* thread = new TTestThread(true, [] { throw Exception("body failed"); });
+  thread->StartThread();
+  ASSERT_TRUE(thread->WaitFor(10000));
+  EXPECT_EQ(MessageOf(thread->EscapedException()), "body failed");
+  Application().PumpMessages();
+  EXPECT_TRUE(reports.reported.empty());
+  delete thread;
+}
+
+TEST(TThread, FreeOnTerminationThreadFreesItselfAfterRaising) {
+  TEvent destroyed;
+  auto* thread = new TTestThread(
+      true, [] { throw Exception("body failed"); }, &destroyed);
+  thread->SetFreeOnTermination(true);
+  EXPECT_TRUE(thread->FreeOnTermination());
+  thread->StartThread();
+  EXPECT_TRUE(destroyed.WaitFor(10000));
+}
+
+TEST(CallInMainThread, OnMainThreadRunsDirectly) {
+  bool ran = false;
+  CallInMainThread([&] { ran = IsMainThread(); });
+  EXPECT_TRUE(ran);
+}
+
+TEST(CallInMainThread, ExceptionReachesWorkerAndNothingIsShown) {
+  ReportCounter reports;
+  std::string caught;
+  bool done = false;
+  auto* worker = NewThread<TTestThread>(false, [&] {
+    try {
+      CallInMainThread([] { throw Exception("main-thread call failed"); });
+    } catch (const Exception& e) {
+      caught = e.Message();
+    }
+    CallInMainThread([&] { done = true; });
+  });
+  PumpUntil(done);
+  ASSERT_TRUE(worker->WaitFor(10000));
+  EXPECT_EQ(caught, "main-thread call failed");
+  EXPECT_TRUE(reports.reported.empty());
+  delete worker;
+}
+
+TEST(CallInMainThread, RunsInQueueOrder) {
+  // Each worker's call is known to be queued when the wake-up fires for it.
+  TEvent queued;
+  SetMainThreadWakeUp([&] { queued.SetEvent(); });
+  std::vector<int> order;
+  std::vector<TTestThread*> workers;
+  for (int i = 0; i < 5; ++i) {
+    queued.ResetEvent();
+    workers.push_back(NewThread<TTestThread>(
+        false, [&order, i] { CallInMainThread([&order, i] { order.push_back(i); }); }));
+    ASSERT_TRUE(queued.WaitFor(10000)) << "worker " << i;
+  }
+  EXPECT_TRUE(CheckSynchronize());
+  for (TTestThread* w : workers) {
+    EXPECT_TRUE(w->WaitFor(10000));
+    delete w;
+  }
+  os::Window app = Application().Handle();
+  SetMainThreadWakeUp([app] { os::PostWindowMessage(app, os::kWmNull, 0, 0); });
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_FALSE(CheckSynchronize()) << "nothing left";
+}
+
+TEST(CheckSynchronize, RefusedOffTheMainThread) {
+  std::string message;
+  std::uint32_t id = 0;
+  auto* worker = new TTestThread(true, [&] {
+    id = os::CurrentThreadId();
+    try {
+      CheckSynchronize();
+    } catch (const EThread& e) {
+      message = e.Message();
+    }
+  });
+  worker->StartThread();
+  ASSERT_TRUE(worker->WaitFor(10000));
+  char expected[128];
+  std::snprintf(expected, sizeof expected,
+                "CheckSynchronize called from thread $%x, which is NOT the main thread", id);
+  EXPECT_EQ(message, expected);
+  delete worker;
+}
+
+// A worker's call is served while the main thread shows a modal box; the call closes the box.
+TEST(CallInMainThread, ServedWhileModalBoxIsShown) {
+  struct Case {
+    const char* name;
+    std::function<void()> show;
+  };
+  int dialogResult = -1;
+  const Case cases[] = {
+      {"message dialog",
+       [&] {
+         dialogResult = ShowMessageDialog("Proceed?", mtConfirmation, {mbOK, mbCancel});
+       }},
+      {"error box", [] { Application().ReportException(Exception("Download failed")); }},
+  };
+  for (const Case& c : cases) {
+    os::Window modalDuringCall = nullptr;
+    bool continued = false;
+    auto* worker = NewThread<TTestThread>(false, [&] {
+      CallInMainThread([&] {
+        modalDuringCall = os::ActiveModalWindow();
+        if (modalDuringCall) os::PostWindowMessage(modalDuringCall, os::kWmClose, 0, 0);
+      });
+      continued = true;
+    });
+    c.show();
+    ASSERT_TRUE(worker->WaitFor(10000)) << c.name;
+    EXPECT_NE(modalDuringCall, nullptr) << c.name;
+    EXPECT_TRUE(continued) << c.name;
+    EXPECT_EQ(os::ActiveModalWindow(), nullptr) << c.name;
+    delete worker;
+  }
+  EXPECT_EQ(dialogResult, mrCancel) << "closing the dialog returns Cancel";
+}
+
+TEST(TProgressBar, SetFromWorkerTakesEffectBeforeItGoesOn) {
+  TForm form;
+  auto* bar = new TProgressBar(&form);
+  form.HandleNeeded();
+  os::LResult position = -1, maximum = -1;
+  bool done = false;
+  auto* worker = NewThread<TTestThread>(false, [&] {
+    bar->SetMax(200000);
+    maximum = os::SendWindowMessage(bar->Handle(), os::kPbmGetRange, 0, 0);
+    bar->SetPosition(100000);
+    position = os::SendWindowMessage(bar->Handle(), os::kPbmGetPos, 0, 0);
+    CallInMainThread([&] { done = true; });
+  });
+  PumpUntil(done);
+  ASSERT_TRUE(worker->WaitFor(10000));
+  EXPECT_EQ(maximum, 200000);
+  EXPECT_EQ(position, 100000);
+  delete worker;
+}
+
+// Whole processes: the exit code of a helper program.
+struct HelperCase {
+  const char* program;
+  const char* what;
+};
+
+TEST(Application, ProcessEndsWithExitCodeZero) {
+  std::vector<HelperCase> cases = {
+      {"platform_exit_helper", "a worker ends the application while another thread runs"}};
+#ifndef _WIN32
+  cases.push_back({"platform_signal_helper", "SIGTERM closes the main window"});
+#endif
+  for (const HelperCase& c : cases) {
+    const std::filesystem::path program = HelperProgram(c.program);
+    const std::optional<int> code = RunChildProcess(program, program.parent_path(), 60);
+    ASSERT_TRUE(code.has_value()) << c.what << ": did not end";
+    EXPECT_EQ(*code, 0) << c.what;
+  }
+}
