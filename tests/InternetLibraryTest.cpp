@@ -1,0 +1,467 @@
+// The platform's internet library against the loopback server: natively our library over
+// libcurl, under wine the system's WinInet, with the same expectations.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/Internet.h"
+#include "tests/support/FakeInternet.h"
+#include "tests/support/LoopbackServer.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Wine's WinInet differs from ours (and, by its documentation, from Windows') in two places: a
+// close from another thread does not end a call blocked on the network, and a connection reset
+// in the middle of a body ends the body as if it were complete. Those tests are skipped there.
+bool UnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+std::string Narrow(const std::u16string& w) { return std::string(w.begin(), w.end()); }
+
+// One request's handles, closed at the end unless a test closed them.
+struct Fetch {
+  os::InternetLibrary& net = os::DefaultInternet();
+  os::HINTERNET session = nullptr;
+  os::HINTERNET connection = nullptr;
+  os::HINTERNET request = nullptr;
+
+  Fetch(std::uint16_t port, const char16_t* path, const char16_t* verb = u"GET",
+        const char16_t* agent = u"LibraryTest/1.0") {
+    session = net.InternetOpenW(agent, os::INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (session == nullptr) return;
+    connection = net.InternetConnectW(session, u"127.0.0.1", port, nullptr, nullptr,
+                                      os::INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection == nullptr) return;
+    request = net.HttpOpenRequestW(connection, verb, path, u"HTTP/1.0", nullptr, nullptr,
+                                   os::INTERNET_FLAG_RELOAD, 0);
+  }
+  ~Fetch() {
+    if (request != nullptr) net.InternetCloseHandle(request);
+    if (connection != nullptr) net.InternetCloseHandle(connection);
+    if (session != nullptr) net.InternetCloseHandle(session);
+  }
+
+  bool Send(const std::u16string& headers = u"", const std::string& body = "") {
+    return net.HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(),
+                                static_cast<std::uint32_t>(headers.size()),
+                                body.empty() ? nullptr : body.data(),
+                                static_cast<std::uint32_t>(body.size()));
+  }
+
+  // A text query; `ok` false with `error` set on failure.
+  struct Answer {
+    bool ok = false;
+    std::uint32_t error = 0;
+    std::uint32_t length = 0;  // bytes
+    std::u16string text;
+  };
+  Answer Query(std::uint32_t level, std::uint32_t* index = nullptr, std::uint32_t size = 10000) {
+    Answer a;
+    std::vector<char16_t> buffer(size / 2 + 1, 0);
+    a.length = size;
+    a.ok = net.HttpQueryInfoW(request, level, buffer.data(), &a.length, index);
+    if (!a.ok) {
+      a.error = net.GetLastError();
+      return a;
+    }
+    a.text.assign(buffer.data(), a.length / 2);
+    return a;
+  }
+
+  struct Body {
+    std::string bytes;
+    int reads = 0;
+    std::uint32_t largestRead = 0;
+    bool failed = false;
+    std::uint32_t error = 0;
+  };
+  // Reads until the end or the first failed read, asking for `chunk` bytes each time.
+  Body ReadAll(std::uint32_t chunk = 32768) {
+    Body b;
+    std::vector<char> buffer(chunk);
+    for (;;) {
+      std::uint32_t n = 12345;
+      bool ok = net.InternetReadFile(request, buffer.data(), chunk, &n);
+      ++b.reads;
+      if (!ok) {
+        b.failed = true;
+        b.error = net.GetLastError();
+        return b;
+      }
+      if (n == 0) return b;
+      b.largestRead = std::max(b.largestRead, n);
+      b.bytes.append(buffer.data(), n);
+    }
+  }
+};
+
+TEST(InternetLibrary, GetSendsAgentAndHeadersOnTheWire) {
+  LoopbackServer server;
+  server.On("/hello", LoopbackServer::Response::Text("hi"));
+  Fetch f(server.Port(), u"/hello?x=1");
+  ASSERT_NE(f.request, nullptr);
+  ASSERT_TRUE(f.Send(u"Accept-Encoding: gzip, deflate\r\nX-Test: one")) << f.net.GetLastError();
+  EXPECT_EQ(f.ReadAll().bytes, "hi");
+
+  ASSERT_EQ(server.Requests().size(), 1u);
+  LoopbackServer::Request r = server.Requests()[0];
+  EXPECT_EQ(r.requestLine, "GET /hello?x=1 HTTP/1.0");
+  EXPECT_EQ(r.Header("User-Agent"), "LibraryTest/1.0");
+  EXPECT_EQ(r.Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_EQ(r.Header("Accept-Encoding"), "gzip, deflate");
+  EXPECT_EQ(r.Header("X-Test"), "one");
+  EXPECT_FALSE(r.HasHeader("Accept"));  // no accept types were given
+  EXPECT_EQ(r.body, "");
+}
+
+TEST(InternetLibrary, PostSendsBodyWithItsLength) {
+  LoopbackServer server;
+  server.On("/form", LoopbackServer::Response::Text("ok"));
+  Fetch f(server.Port(), u"/form", u"POST");
+  ASSERT_TRUE(f.Send(u"Content-Type: application/x-www-form-urlencoded\r\n", "a=1&b=%2B"))
+      << f.net.GetLastError();
+  EXPECT_EQ(f.ReadAll().bytes, "ok");
+  LoopbackServer::Request r = server.Requests().at(0);
+  EXPECT_EQ(r.requestLine, "POST /form HTTP/1.0");
+  EXPECT_EQ(r.body, "a=1&b=%2B");
+  EXPECT_EQ(r.Header("Content-Length"), "9");
+  EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+}
+
+TEST(InternetLibrary, NumericContentLength) {
+  struct Case {
+    const char* name;
+    bool declared;
+    bool ok;
+    std::uint32_t value;
+    std::uint32_t error;
+  };
+  const Case cases[] = {
+      {"declared", true, true, 11, 0},
+      {"close-delimited", false, false, 0, os::ERROR_HTTP_HEADER_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer server;
+    LoopbackServer::Response r = LoopbackServer::Response::Text("hello world");
+    r.contentLength = c.declared;
+    server.On("/n", r);
+    Fetch f(server.Port(), u"/n");
+    ASSERT_TRUE(f.Send()) << c.name;
+    std::uint32_t value = 0;
+    std::uint32_t length = 4;
+    bool ok =
+        f.net.HttpQueryInfoW(f.request, os::HTTP_QUERY_CONTENT_LENGTH | os::HTTP_QUERY_FLAG_NUMBER,
+                             &value, &length, nullptr);
+    EXPECT_EQ(ok, c.ok) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << c.name;
+    } else {
+      EXPECT_EQ(f.net.GetLastError(), c.error) << c.name;
+    }
+  }
+}
+
+TEST(InternetLibrary, SetCookieHeadersOnePerIndex) {
+  LoopbackServer server;
+  LoopbackServer::Response r = LoopbackServer::Response::Text("c");
+  r.headers = {"Set-Cookie: a=1; path=/", "Content-Type: text/plain", "Set-Cookie: b=2",
+               "Set-Cookie: c=3; HttpOnly"};
+  server.On("/cookies", r);
+  Fetch f(server.Port(), u"/cookies");
+  ASSERT_TRUE(f.Send());
+
+  std::vector<std::u16string> cookies;
+  std::uint32_t index = 0;
+  Fetch::Answer a;
+  while ((a = f.Query(os::HTTP_QUERY_SET_COOKIE, &index)).ok) {
+    cookies.push_back(a.text);
+    EXPECT_EQ(a.length, a.text.size() * 2);
+    ASSERT_LT(cookies.size(), 10u);
+  }
+  EXPECT_EQ(a.error, os::ERROR_HTTP_HEADER_NOT_FOUND);
+  EXPECT_EQ(index, 3u);
+  EXPECT_EQ(cookies, (std::vector<std::u16string>{u"a=1; path=/", u"b=2", u"c=3; HttpOnly"}));
+
+  // Too small a buffer: 122, the size needed, and the index stays.
+  index = 0;
+  a = f.Query(os::HTTP_QUERY_SET_COOKIE, &index, 4);
+  EXPECT_FALSE(a.ok);
+  EXPECT_EQ(a.error, os::ERROR_INSUFFICIENT_BUFFER_CODE);
+  EXPECT_GE(a.length, std::u16string(u"a=1; path=/").size() * 2);
+  EXPECT_EQ(index, 0u);
+}
+
+TEST(InternetLibrary, RawHeadersWithCrLf) {
+  LoopbackServer server;
+  LoopbackServer::Response r = LoopbackServer::Response::Text("body");
+  r.headers = {"Content-Type: text/html; charset=utf-8", "X-Custom:  two  blanks"};
+  server.On("/raw", r);
+  Fetch f(server.Port(), u"/raw");
+  ASSERT_TRUE(f.Send());
+  Fetch::Answer a = f.Query(os::HTTP_QUERY_RAW_HEADERS_CRLF);
+  ASSERT_TRUE(a.ok) << a.error;
+  std::string text = Narrow(a.text);
+  EXPECT_EQ(a.length, a.text.size() * 2);
+  EXPECT_EQ(text.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << text;
+  EXPECT_NE(text.find("\r\nContent-Type: text/html; charset=utf-8\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\nContent-Length: 4\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.size() >= 4 ? text.substr(text.size() - 4) : text, "\r\n\r\n") << text;
+
+  Fetch::Answer small = f.Query(os::HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, 8);
+  EXPECT_FALSE(small.ok);
+  EXPECT_EQ(small.error, os::ERROR_INSUFFICIENT_BUFFER_CODE);
+  EXPECT_EQ(small.length, a.length + 2);
+}
+
+TEST(InternetLibrary, ReadsReturnAtMostTheAskedCountAndEndWithZero) {
+  LoopbackServer server;
+  LoopbackServer::Response r;
+  std::string big(100000, 'x');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+  r.body = {{"first-"}, {"second-", 30ms}, {big, 30ms}};
+  server.On("/chunks", r);
+  Fetch f(server.Port(), u"/chunks");
+  ASSERT_TRUE(f.Send());
+  Fetch::Body b = f.ReadAll(4096);
+  EXPECT_FALSE(b.failed) << b.error;
+  EXPECT_EQ(b.bytes, "first-second-" + big);
+  EXPECT_LE(b.largestRead, 4096u);
+  EXPECT_GE(b.reads, 26);  // 100013 bytes in reads of at most 4096, then the empty one
+
+  // After the end, reads keep reporting the end.
+  char c;
+  std::uint32_t n = 7;
+  EXPECT_TRUE(f.net.InternetReadFile(f.request, &c, 1, &n));
+  EXPECT_EQ(n, 0u);
+}
+
+TEST(InternetLibrary, BodiesArriveAsTheServerSentThem) {
+  struct Case {
+    const char* name;
+    LoopbackServer::Response response;
+    std::string expected;
+  };
+  std::string gz = LoopbackServer::Gzip("compressed text");
+  LoopbackServer::Response closeDelimited;
+  closeDelimited.contentLength = false;
+  closeDelimited.body = {{"no "}, {"length", 20ms}};
+  LoopbackServer::Response gzipped;
+  gzipped.headers = {"Content-Encoding: gzip"};
+  gzipped.body = {{gz}};
+  LoopbackServer::Response empty;
+  const Case cases[] = {
+      {"close-delimited", closeDelimited, "no length"},
+      {"gzip, not decoded", gzipped, gz},
+      {"404 page", LoopbackServer::Response::Text("<h1>gone</h1>", "HTTP/1.1 404 Not Found"),
+       "<h1>gone</h1>"},
+      {"empty", empty, ""},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer server;
+    server.On("/b", c.response);
+    Fetch f(server.Port(), u"/b");
+    ASSERT_TRUE(f.Send()) << c.name << ": " << f.net.GetLastError();
+    Fetch::Body b = f.ReadAll();
+    EXPECT_FALSE(b.failed) << c.name << ": " << b.error;
+    EXPECT_EQ(b.bytes, c.expected) << c.name;
+  }
+}
+
+TEST(InternetLibrary, RedirectIsFollowed) {
+  LoopbackServer server;
+  LoopbackServer::Response moved = LoopbackServer::Response::Text("moved", "HTTP/1.1 302 Found");
+  moved.headers = {"Location: /new", "Set-Cookie: old=1"};
+  server.On("/old", moved);
+  server.On("/new", LoopbackServer::Response::Text("new place"));
+  Fetch f(server.Port(), u"/old");
+  ASSERT_TRUE(f.Send());
+  EXPECT_EQ(f.ReadAll().bytes, "new place");
+  EXPECT_EQ(Narrow(f.Query(os::HTTP_QUERY_RAW_HEADERS_CRLF).text).rfind("HTTP/1.1 200 OK", 0), 0u);
+  ASSERT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(server.Requests()[1].target, "/new");
+}
+
+TEST(InternetLibrary, ResetMidBodyFailsTheRead) {
+  if (UnderWine()) GTEST_SKIP() << "wine's WinInet ends a reset body as complete";
+  LoopbackServer server;
+  LoopbackServer::Response r;
+  r.contentLength = false;
+  r.headers = {"Content-Length: 100000"};
+  r.body = {{std::string(1000, 'y')}};
+  r.resetAfterBody = true;
+  server.On("/reset", r);
+  Fetch f(server.Port(), u"/reset");
+  ASSERT_TRUE(f.Send());
+  Fetch::Body b = f.ReadAll();
+  EXPECT_TRUE(b.failed) << "read " << b.bytes.size() << " bytes and ended normally";
+  EXPECT_TRUE(b.error == os::ERROR_INTERNET_CONNECTION_ABORTED ||
+              b.error == os::ERROR_INTERNET_CONNECTION_RESET)
+      << b.error;
+  EXPECT_LE(b.bytes.size(), 1000u);
+}
+
+TEST(InternetLibrary, ConnectionRefusedGives12029) {
+  std::uint16_t port;
+  {
+    LoopbackServer closed;
+    port = closed.Port();
+  }
+  Fetch f(port, u"/");
+  ASSERT_NE(f.request, nullptr);
+  EXPECT_FALSE(f.Send());
+  EXPECT_EQ(f.net.GetLastError(), os::ERROR_INTERNET_CANNOT_CONNECT);
+}
+
+// A call blocked on a stalled server fails promptly when another thread closes the session, and
+// later calls fail without blocking.
+TEST(InternetLibrary, ClosingTheSessionEndsAPendingCall) {
+  if (UnderWine()) GTEST_SKIP() << "wine's WinInet does not end a blocked call on close";
+  struct Case {
+    const char* name;
+    LoopbackServer::Stall stall;
+  };
+  const Case cases[] = {{"send, no answer", LoopbackServer::Stall::BeforeAnswer},
+                        {"read, after the headers", LoopbackServer::Stall::AfterHeaders}};
+  for (const Case& c : cases) {
+    LoopbackServer server;
+    LoopbackServer::Response r = LoopbackServer::Response::Text("never");
+    r.stall = c.stall;
+    server.On("/stall", r);
+    Fetch f(server.Port(), u"/stall");
+    os::HINTERNET session = f.session;
+    bool readCase = c.stall == LoopbackServer::Stall::AfterHeaders;
+    // In the read case the session is closed once the send has returned, while the read waits.
+    std::promise<void> sent;
+    std::thread closer([&] {
+      if (readCase) sent.get_future().wait();
+      if (server.WaitForStall()) f.net.InternetCloseHandle(session);
+    });
+    Clock::time_point start = Clock::now();
+    bool failed;
+    if (readCase) {
+      bool sendOk = f.Send();
+      sent.set_value();
+      EXPECT_TRUE(sendOk) << c.name << ": " << f.net.GetLastError();
+      failed = f.ReadAll().failed;
+    } else {
+      failed = !f.Send();
+    }
+    auto elapsed = Clock::now() - start;
+    closer.join();
+    f.session = nullptr;
+    EXPECT_TRUE(failed) << c.name;
+    EXPECT_LT(elapsed, 5s) << c.name;
+
+    char buffer[16];
+    std::uint32_t n = 99;
+    start = Clock::now();
+    EXPECT_FALSE(f.net.InternetReadFile(f.request, buffer, sizeof(buffer), &n)) << c.name;
+    EXPECT_EQ(n, 0u) << c.name;
+    EXPECT_LT(Clock::now() - start, 2s) << c.name;
+    server.Release();
+  }
+}
+
+TEST(InternetLibrary, ClosingAHandleTwiceFailsTheSecondTime) {
+  os::InternetLibrary& net = os::DefaultInternet();
+  os::HINTERNET session =
+      net.InternetOpenW(u"x", os::INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  ASSERT_NE(session, nullptr);
+  EXPECT_TRUE(net.InternetCloseHandle(session));
+  EXPECT_FALSE(net.InternetCloseHandle(session));
+}
+
+TEST(InternetLibrary, SecurityFlagsCanBeReadAndWidened) {
+  LoopbackServer server;
+  Fetch f(server.Port(), u"/");
+  std::uint32_t flags = 0;
+  std::uint32_t length = 4;
+  ASSERT_TRUE(
+      f.net.InternetQueryOptionW(f.request, os::INTERNET_OPTION_SECURITY_FLAGS, &flags, &length))
+      << f.net.GetLastError();
+  EXPECT_EQ(length, 4u);
+  flags |= os::SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  ASSERT_TRUE(f.net.InternetSetOptionW(f.request, os::INTERNET_OPTION_SECURITY_FLAGS, &flags, 4))
+      << f.net.GetLastError();
+  std::uint32_t after = 0;
+  length = 4;
+  ASSERT_TRUE(
+      f.net.InternetQueryOptionW(f.request, os::INTERNET_OPTION_SECURITY_FLAGS, &after, &length));
+  EXPECT_NE(after & os::SECURITY_FLAG_IGNORE_UNKNOWN_CA, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FakeInternet, ScriptsOutcomesAndRecordsCalls) {
+  FakeInternet net;
+  net.Script(FakeInternet::Call::HttpOpenRequest, {{true, 183}});
+  net.Script(FakeInternet::Call::HttpSendRequest, {{false, 12045}, {true, 0}});
+  net.response.headers = {"HTTP/1.1 200 OK", "Content-Length: 5", "Set-Cookie: a=1"};
+  net.response.body = {"hel", "lo"};
+
+  os::HINTERNET s = net.InternetOpenW(u"agent", 0, nullptr, nullptr, 0);
+  os::HINTERNET c = net.InternetConnectW(s, u"host", 443, nullptr, nullptr, 3, 0, 0);
+  os::HINTERNET r =
+      net.HttpOpenRequestW(c, u"GET", u"/p", u"HTTP/1.0", nullptr, nullptr, 0x80803100u, 0);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(net.GetLastError(), 183u);
+  EXPECT_FALSE(net.HttpSendRequestW(r, u"X: 1\r\n", 6, "body", 4));
+  EXPECT_EQ(net.GetLastError(), 12045u);
+  std::uint32_t flags = os::SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  EXPECT_TRUE(net.InternetSetOptionW(r, os::INTERNET_OPTION_SECURITY_FLAGS, &flags, 4));
+  EXPECT_TRUE(net.HttpSendRequestW(r, u"X: 1\r\n", 6, "body", 4));
+
+  std::uint32_t length = 0;
+  std::uint32_t value = 0;
+  length = 4;
+  EXPECT_TRUE(net.HttpQueryInfoW(r, os::HTTP_QUERY_CONTENT_LENGTH | os::HTTP_QUERY_FLAG_NUMBER,
+                                 &value, &length, nullptr));
+  EXPECT_EQ(value, 5u);
+
+  std::string body;
+  char buffer[2];
+  std::uint32_t n = 0;
+  int reads = 0;
+  while (net.InternetReadFile(r, buffer, sizeof(buffer), &n) && n > 0 && ++reads < 10) {
+    body.append(buffer, n);
+  }
+  EXPECT_EQ(body, "hello");
+  EXPECT_EQ(reads, 3);  // "he", "l", "lo"
+
+  for (os::HINTERNET h : {r, c, s}) EXPECT_TRUE(net.InternetCloseHandle(h));
+  EXPECT_FALSE(net.InternetCloseHandle(s));
+  EXPECT_EQ(net.CloseCount(s), 2);
+  EXPECT_TRUE(net.OpenHandles().empty());
+
+  auto opens = net.CallsOf(FakeInternet::Call::HttpOpenRequest);
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_EQ(opens[0].flags, 0x80803100u);
+  EXPECT_EQ(opens[0].path, u"/p");
+  auto sends = net.CallsOf(FakeInternet::Call::HttpSendRequest);
+  ASSERT_EQ(sends.size(), 2u);
+  EXPECT_EQ(sends[0].text, u"X: 1\r\n");
+  EXPECT_EQ(sends[0].body, "body");
+  EXPECT_EQ(sends[0].flags, 0u);
+  EXPECT_EQ(sends[1].flags, os::SECURITY_FLAG_IGNORE_UNKNOWN_CA);
+}
+
+}  // namespace
