@@ -21,6 +21,14 @@ elseif(NOT TAKTAK_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TAKTAK_SANITIZE must be address, thread or empty")
 endif()
 
+# The fuzz build instruments every library for coverage and checks it with AddressSanitizer and
+# UBSan; the fuzz targets link libFuzzer's driver themselves.
+if(TAKTAK_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # A library target of one folder: the sources given, public headers found from the repository
 # root ("support/Strings.h"), linked to the given libraries.
 function(taktak_library name)
