@@ -123,14 +123,19 @@ bool LoopbackServer::Request::HasHeader(const std::string& name) const {
   });
 }
 
-LoopbackServer::LoopbackServer() : shared_(std::make_shared<Shared>()) {
+LoopbackServer::LoopbackServer(std::uint16_t port) : shared_(std::make_shared<Shared>()) {
   StartSockets();
   Socket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == kNoSocket) throw std::runtime_error("LoopbackServer: no socket");
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(port);
+#ifndef _WIN32
+  // A fixed port must be free again at once after the previous test's server closed it.
+  const int reuse = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+#endif
   socklen_t length = sizeof(address);
   if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(s, 64) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {

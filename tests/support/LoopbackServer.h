@@ -62,7 +62,8 @@ class LoopbackServer {
     bool HasHeader(const std::string& name) const;
   };
 
-  LoopbackServer();
+  // Listens on `port`, or on a free port when it is 0.
+  explicit LoopbackServer(std::uint16_t port = 0);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
