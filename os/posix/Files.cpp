@@ -230,7 +230,10 @@ std::u16string ExpandFileName(const std::u16string& name) {
     start = end + 1;
   }
   std::string full;
-  for (const std::string& part : parts) full += "/" + part;
+  for (const std::string& part : parts) {
+    full += '/';
+    full += part;
+  }
   if (full.empty()) full = "/";
   return WideName(full);
 }
