@@ -234,7 +234,7 @@ std::u16string ExpandFileName(const std::u16string& name) {
     full += '/';
     full += part;
   }
-  if (full.empty()) full = "/";
+  if (full.empty()) full.push_back('/');
   return WideName(full);
 }
 
