@@ -152,7 +152,10 @@ int ShowModalDialog(const DialogSpec& spec);
 Window ActiveModalWindow();
 
 // Routes the process's interrupt, termination and hang-up signals to the window as a close
-// message (Linux; on Windows the close box does this and nothing is installed).
+// message (Linux; on Windows the close box does this and nothing is installed). The first call
+// blocks those signals on the calling thread, which every thread it starts afterwards inherits,
+// and starts the thread that waits for them: make it on the main thread before any other thread
+// starts.
 void RouteCloseSignalsTo(Window window);
 
 }  // namespace os

@@ -86,8 +86,11 @@ std::vector<std::string> TerminalRenderer::Lines(const std::vector<RenderedWindo
         long long done =
             span > 0 ? (static_cast<long long>(child.position) - child.rangeMin) * bar / span : 0;
         done = std::clamp<long long>(done, 0, bar);
-        lines.push_back("[" + std::string(static_cast<size_t>(done), '#') +
-                        std::string(static_cast<size_t>(bar - done), '.') + "]");
+        std::string line = "[";
+        line.append(static_cast<size_t>(done), '#');
+        line.append(static_cast<size_t>(bar - done), '.');
+        line += ']';
+        lines.push_back(std::move(line));
       }
     }
   }

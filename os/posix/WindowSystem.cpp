@@ -3,7 +3,7 @@
 // visible windows on the terminal when standard error is one.
 #include "os/WindowSystem.h"
 
-#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -226,23 +226,25 @@ void Update(Window window, F change) {
   }
 }
 
-// The signal handler only writes the signal number into a pipe; a watcher thread turns it
-// into a close message.
-int signalPipe[2] = {-1, -1};
-
-void OnCloseSignal(int signal) {
-  const int saved = errno;
-  const unsigned char byte = static_cast<unsigned char>(signal);
-  [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
-  errno = saved;
+// The close signals are blocked on every thread and taken by one watcher thread with
+// sigwaitinfo, which turns each into a close message. No asynchronous handler runs, so a signal
+// never interrupts a thread that holds the system's lock, and it cannot be left undelivered on a
+// thread that happens to be busy when it arrives.
+sigset_t CloseSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+  return set;
 }
 
 void WatchCloseSignals() {
+  const sigset_t set = CloseSignals();
   for (;;) {
-    unsigned char byte;
-    const ssize_t n = read(signalPipe[0], &byte, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    siginfo_t info;
+    if (sigwaitinfo(&set, &info) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
     PostWindowMessage(WindowOf(Sys().signalTarget.load()), kWmClose, 0, 0);
   }
 }
@@ -489,13 +491,10 @@ void RouteCloseSignalsTo(Window window) {
   Sys().signalTarget.store(IdOf(window));
   static std::once_flag installed;
   std::call_once(installed, [] {
-    if (pipe2(signalPipe, O_CLOEXEC) != 0) return;
+    // Threads started later inherit the blocked set from this one; the watcher is the first.
+    const sigset_t set = CloseSignals();
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
     std::thread(WatchCloseSignals).detach();
-    struct sigaction action {};
-    action.sa_handler = OnCloseSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   });
 }
 

@@ -103,7 +103,17 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
   posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   const std::string path = program.string();
   char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-  state_->started = posix_spawn(&state_->pid, path.c_str(), &actions, nullptr, argv, environ) == 0;
+  // The child starts with no signal blocked, whatever this process blocks (the application
+  // blocks its close signals for the thread that waits for them).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  state_->started =
+      posix_spawn(&state_->pid, path.c_str(), &actions, &attributes, argv, environ) == 0;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (!state_->started) return;
   State* state = state_.get();
