@@ -261,8 +261,10 @@ std::uint32_t TTransferState::ReadBody(os::HINTERNET requestHandle) {
     }
     bytesReceived += n;
     ++packetCount;
-    lastReadTime = Now();
-    ResetDeadline();
+    // One clock reading stamps the chunk and renews the deadline.
+    const TDateTime now = Now();
+    lastReadTime = now;
+    deadline = now + SecondsToDays(timeoutSeconds.load());
     if (n > 0 && packetHandler) event.SetEvent();
     if (ok && n == 0) return 0;
     // A failed read ends the body: what was read stays, and the request reports the code.

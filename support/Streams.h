@@ -25,7 +25,8 @@ class TStream {
 };
 
 // A growable in-memory byte buffer with a position. Growth is geometric, so appending a body of
-// any size in chunks costs amortised linear copying.
+// any size in chunks costs amortised linear copying. A buffer of many megabytes moves to a large
+// block of the system's (see os/Memory.h), which grows without copying.
 class TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
@@ -47,8 +48,13 @@ class TMemoryStream : public TStream {
 
  private:
   void Reserve(std::int64_t capacity);
+  // Backs a large block's next bytes up to at least `end` with memory before they are written.
+  void Prepare(std::int64_t end);
+  void Release();
 
   std::uint8_t* data_ = nullptr;
+  bool large_ = false;         // data_ is a large block, not a heap block
+  std::int64_t prepared_ = 0;  // of a large block, the bytes from the start backed by memory
   std::int64_t size_ = 0;
   std::int64_t capacity_ = 0;
   std::int64_t position_ = 0;

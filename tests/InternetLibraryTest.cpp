@@ -252,6 +252,31 @@ TEST(InternetLibrary, ReadsReturnAtMostTheAskedCountAndEndWithZero) {
   EXPECT_EQ(n, 0u);
 }
 
+// Bytes reach a waiting read directly or through the bounded buffer, and a lagging reader pauses
+// the transfer: whatever the read size, every byte arrives once and in order.
+TEST(InternetLibrary, LargeBodyArrivesIntactWhateverTheReadSize) {
+  std::string big(4u << 20, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : big) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  LoopbackServer server;
+  LoopbackServer::Response r;
+  for (std::size_t at = 0; at < big.size(); at += 1u << 20)
+    r.body.push_back({big.substr(at, 1u << 20)});
+  server.On("/big", r);
+  for (const std::uint32_t chunk : {1000u, 32768u, 100000u}) {
+    Fetch f(server.Port(), u"/big");
+    ASSERT_TRUE(f.Send()) << chunk;
+    Fetch::Body b = f.ReadAll(chunk);
+    EXPECT_FALSE(b.failed) << chunk << ": " << b.error;
+    EXPECT_LE(b.largestRead, chunk);
+    EXPECT_EQ(b.bytes.size(), big.size()) << chunk;
+    EXPECT_TRUE(b.bytes == big) << "read size " << chunk << ": bytes differ";
+  }
+}
+
 TEST(InternetLibrary, BodiesArriveAsTheServerSentThem) {
   struct Case {
     const char* name;

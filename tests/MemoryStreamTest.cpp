@@ -60,4 +60,52 @@ TEST(MemoryStream, SetSizeAndClear) {
   EXPECT_EQ(stream.Memory(), nullptr);
 }
 
+// A stream of many megabytes lives in a large block of the system's; it must behave as the
+// small one does through every way of growing.
+TEST(MemoryStream, LargeStreamKeepsEveryByteAsItGrows) {
+  TMemoryStream stream;
+  std::vector<unsigned char> chunk(32768);
+  constexpr int kChunks = 40 * 32;  // 40 MiB
+  for (int i = 0; i < kChunks; ++i) {
+    for (std::size_t j = 0; j < chunk.size(); ++j) chunk[j] = static_cast<unsigned char>(i + j);
+    stream.WriteBuffer(chunk.data(), static_cast<std::int64_t>(chunk.size()));
+  }
+  ASSERT_EQ(stream.Size(), std::int64_t{kChunks} * 32768);
+  for (int i = 0; i < kChunks; ++i) {
+    for (std::size_t j = 0; j < chunk.size(); ++j) chunk[j] = static_cast<unsigned char>(i + j);
+    ASSERT_EQ(std::memcmp(stream.Memory() + std::int64_t{i} * 32768, chunk.data(), chunk.size()), 0)
+        << "chunk " << i;
+  }
+  stream.SetPosition(10);
+  std::uint8_t head[4] = {};
+  EXPECT_EQ(stream.Read(head, 4), 4);
+  EXPECT_EQ(head[0], 10);
+  EXPECT_EQ(head[3], 13);
+}
+
+TEST(MemoryStream, LargeStreamGapsAndNewSizesAreZeros) {
+  TMemoryStream stream;
+  stream.Write("ab", 2);
+  const std::int64_t far = std::int64_t{20} << 20;
+  stream.SetPosition(far);
+  stream.Write("z", 1);
+  ASSERT_EQ(stream.Size(), far + 1);
+  EXPECT_EQ(std::memcmp(stream.Memory(), "ab", 2), 0);
+  std::vector<std::uint8_t> zeros(static_cast<std::size_t>(far - 2), 0);
+  EXPECT_EQ(std::memcmp(stream.Memory() + 2, zeros.data(), zeros.size()), 0);
+  EXPECT_EQ(stream.Memory()[far], 'z');
+
+  stream.SetSize(3);
+  stream.SetSize(far * 2);
+  ASSERT_EQ(stream.Size(), far * 2);
+  EXPECT_EQ(std::memcmp(stream.Memory(), "ab", 3), 0);
+  EXPECT_EQ(std::memcmp(stream.Memory() + far, zeros.data(), zeros.size()), 0);
+
+  // Cleared, it starts again as a small stream.
+  stream.Clear();
+  EXPECT_EQ(stream.Memory(), nullptr);
+  stream.Write("again", 5);
+  EXPECT_EQ(std::memcmp(stream.Memory(), "again", 5), 0);
+}
+
 }  // namespace

@@ -1,9 +1,11 @@
 // The internet client library on Linux, over libcurl. Each request handle owns one curl easy
 // handle in a multi handle of its own, driven by the thread that calls into the request: the send
 // runs the transfer until the final response's headers have arrived, and each read runs it until
-// body bytes are buffered. The buffer is bounded: when the reader lags, the transfer is paused
-// until the reader has taken the bytes. Closing a handle from another thread wakes the call under
-// way on it (or on a request below it) and makes it fail with "operation cancelled".
+// body bytes have arrived. Bytes that arrive while a read waits go straight into the reader's
+// buffer; only what does not fit there is buffered. That buffer is bounded: when the reader lags,
+// the transfer is paused until the reader has taken the bytes. Closing a handle from another thread
+// wakes the call under way on it (or on a request below it) and makes it fail with "operation
+// cancelled".
 #include "os/Internet.h"
 
 #include <curl/curl.h>
@@ -47,6 +49,9 @@ constexpr std::uint32_t kQueryModifierMask = 0xF0000000u;
 
 // The transfer is paused once this many body bytes wait for the reader.
 constexpr std::size_t kMaxBuffered = 256 * 1024;
+// curl's receive buffer, and so the most bytes one write callback hands over. Larger buffers
+// than this gained nothing measurable on loopback transfers.
+constexpr long kReceiveBufferSize = 64 * 1024;
 
 bool Fail(std::uint32_t code) {
   lastError = code;
@@ -150,6 +155,11 @@ struct Request final : Handle {
   std::vector<std::string> headers;  // the final response's head: status line, header lines
   std::string buffered;              // body bytes not yet read; `offset` of them are taken
   std::size_t offset = 0;
+  // The buffer of the read under way while it waits for bytes (null otherwise), its size, and
+  // how many bytes the transfer has put there.
+  char* readTarget = nullptr;
+  std::size_t readCapacity = 0;
+  std::size_t readFilled = 0;
   bool paused = false;
   std::chrono::steady_clock::time_point lastActivity;
   char errorText[CURL_ERROR_SIZE] = {};
@@ -287,7 +297,19 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   Request& r = *static_cast<Request*>(user);
   r.lastActivity = std::chrono::steady_clock::now();
-  if (r.Available() >= kMaxBuffered) {
+  const std::size_t total = size * count;
+  std::size_t taken = 0;
+  // A waiting read takes the bytes first; it waits only while nothing is buffered, so the order
+  // of the bytes holds.
+  if (r.readTarget != nullptr && r.Available() == 0) {
+    taken = std::min(total, r.readCapacity - r.readFilled);
+    std::memcpy(r.readTarget + r.readFilled, data, taken);
+    r.readFilled += taken;
+    if (taken == total) return total;
+  }
+  // A paused callback is handed the same bytes again later, so only one that took none of them
+  // may pause; the rest of a partly taken one is at most one receive buffer over the bound.
+  if (taken == 0 && r.Available() >= kMaxBuffered) {
     r.paused = true;
     return CURL_WRITEFUNC_PAUSE;
   }
@@ -295,8 +317,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     r.buffered.clear();
     r.offset = 0;
   }
-  r.buffered.append(data, size * count);
-  return size * count;
+  r.buffered.append(data + taken, total - taken);
+  return total;
 }
 
 // Lets certificates with a bad date pass when the request says so. OpenSSL is the library that
@@ -358,7 +380,7 @@ bool Configure(Request& r, const std::string& headerText) {
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
@@ -627,7 +649,23 @@ class PosixInternet final : public InternetLibrary {
     }
     if (!r->sent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     if (bytesToRead == 0) return true;
-    if (!Pump(*r, [&] { return r->Available() > 0; })) return false;
+    if (r->Available() == 0 && !r->done) {
+      // Nothing buffered: the transfer runs with this read's buffer as the place for its bytes.
+      r->readTarget = static_cast<char*>(buffer);
+      r->readCapacity = bytesToRead;
+      r->readFilled = 0;
+      const bool ok = Pump(*r, [&] { return r->readFilled > 0 || r->Available() > 0; });
+      const std::size_t filled = r->readFilled;
+      r->readTarget = nullptr;
+      r->readCapacity = r->readFilled = 0;
+      if (!ok) return false;
+      if (filled > 0) {
+        *bytesRead = static_cast<std::uint32_t>(filled);
+        return true;
+      }
+    } else if (!Pump(*r, [&] { return r->Available() > 0; })) {
+      return false;
+    }
     std::size_t n = std::min<std::size_t>(bytesToRead, r->Available());
     if (n > 0) {
       std::memcpy(buffer, r->buffered.data() + r->offset, n);
