@@ -6,7 +6,7 @@
 // Each measurement runs in a child process (this program with --fetch, or curl), so the time
 // and the peak resident memory reported by wait4 belong to that process alone.
 //
-//   http_bench [rounds]
+//   bench_http [rounds]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
