@@ -13,62 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "os/posix/PosixPaths.h"
+
 namespace os {
 namespace {
 
 thread_local std::uint32_t lastError = 0;
 std::atomic<WriteFaultHook> writeFault{nullptr};
 
-// A name's UTF-8 form with backslashes turned into slashes.
-std::string NativeName(const std::u16string& name) {
-  std::string out;
-  out.reserve(name.size());
-  for (size_t i = 0; i < name.size(); ++i) {
-    char32_t cp = name[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-        name[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp == u'\\') cp = u'/';
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::u16string WideName(const std::string& utf8) {
-  std::u16string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    if (i + len > utf8.size()) len = 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1Fu) : len == 3 ? (c & 0x0Fu) : (c & 0x07u);
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (utf8[i + k] & 0x3Fu);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
-}
+std::string NativeName(const std::u16string& name) { return posix::NativePath(name); }
 
 bool Fail(int error) {
   lastError = static_cast<std::uint32_t>(error);
@@ -96,7 +49,7 @@ bool IsHeldOpen(const std::string& path) {
 std::uint32_t LastError() { return lastError; }
 
 FileHandle OpenOrCreateFile(const std::u16string& name, std::uint32_t access, std::uint32_t share,
-                      std::uint32_t disposition) {
+                            std::uint32_t disposition) {
   const std::string path = NativeName(name);
   int flags = O_CLOEXEC;
   const bool read = (access & kGenericRead) != 0;
@@ -141,7 +94,8 @@ std::int64_t ReadFile(FileHandle file, void* buffer, std::int64_t count) {
   std::int64_t total = 0;
   auto* bytes = static_cast<char*>(buffer);
   while (total < count) {
-    const ssize_t n = read(static_cast<int>(file), bytes + total, static_cast<size_t>(count - total));
+    const ssize_t n =
+        read(static_cast<int>(file), bytes + total, static_cast<size_t>(count - total));
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail(errno);
@@ -235,7 +189,7 @@ std::u16string ExpandFileName(const std::u16string& name) {
     full += part;
   }
   if (full.empty()) full.push_back('/');
-  return WideName(full);
+  return posix::WidePath(full);
 }
 
 bool ReplaceFileWith(const std::u16string& target, const std::u16string& replacement) {

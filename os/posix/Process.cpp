@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "os/posix/PosixPaths.h"
+
 namespace os {
 
 std::u16string ExecutablePath() {
@@ -14,32 +16,7 @@ std::u16string ExecutablePath() {
   const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
   path.resize(n > 0 ? static_cast<size_t>(n) : 0);
   // The path is UTF-8; its characters become UTF-16 and slashes backslashes.
-  std::u16string wide;
-  for (size_t i = 0; i < path.size();) {
-    const unsigned char c = static_cast<unsigned char>(path[i]);
-    char32_t cp = c;
-    size_t len = 1;
-    if (c >= 0xF0 && i + 3 < path.size() + 0) {
-      cp = ((c & 0x07u) << 18) | ((path[i + 1] & 0x3Fu) << 12) | ((path[i + 2] & 0x3Fu) << 6) |
-           (path[i + 3] & 0x3Fu);
-      len = 4;
-    } else if (c >= 0xE0 && i + 2 < path.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((path[i + 1] & 0x3Fu) << 6) | (path[i + 2] & 0x3Fu);
-      len = 3;
-    } else if (c >= 0xC0 && i + 1 < path.size()) {
-      cp = ((c & 0x1Fu) << 6) | (path[i + 1] & 0x3Fu);
-      len = 2;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      wide.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      wide.push_back(cp == u'/' ? u'\\' : static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return wide;
+  return posix::WidePath(path, u'\\');
 }
 
 double LocalNow() {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "os/CodePage.h"
+#include "os/posix/PosixPaths.h"
 
 // Linux has no registry: every registry call fails with kRegistryUnavailable. The special folders
 // are the per-user XDG directories and /var/lib for data shared by all users.
@@ -18,23 +19,7 @@ bool Unavailable() {
 
 // A UTF-8 path as ANSI text with backslashes, the form every path of the program has.
 std::string AnsiPath(const std::string& utf8) {
-  std::u16string wide;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    if (c >= 0x80 && c < 0xC0) len = 1;  // a stray continuation byte
-    if (i + len > utf8.size()) len = 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1Fu) : len == 3 ? (c & 0x0Fu) : (c & 0x07u);
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (utf8[i + k] & 0x3Fu);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      wide.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      wide.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      wide.push_back(cp == u'/' ? u'\\' : static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
+  const std::u16string wide = posix::WidePath(utf8, u'\\');
   std::string ansi = WideToAnsi(wide);
   while (ansi.size() > 1 && ansi.back() == '\\') ansi.pop_back();
   return ansi;
