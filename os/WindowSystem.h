@@ -92,7 +92,7 @@ struct FormSpec {
   FontSpec font;
   Window owner = nullptr;  // the application window
 };
-Window CreateFormWindow(const FormSpec& spec, WindowHandler* handler);
+Window CreateFormWindow(const FormSpec& params, WindowHandler* handler);
 void SetFormClientSize(Window form, int clientWidth, int clientHeight);
 
 // A one-line text label: no word wrap, clipped at its edges, tabs expanded, an ampersand marks
@@ -103,7 +103,7 @@ struct LabelSpec {
   FontSpec font;
   std::uint32_t colour = 0;
 };
-Window CreateLabelWindow(Window parent, const LabelSpec& spec);
+Window CreateLabelWindow(Window parent, const LabelSpec& params);
 // The size of a label's text in a font (ampersands handled as the label shows them).
 void MeasureLabelText(const std::u16string& text, const FontSpec& font, int& width, int& height);
 
@@ -145,7 +145,7 @@ constexpr int kDialogClosedResult = 2;
 // thread's posted messages, until a button is pressed (its result), the window is closed
 // (kDialogClosedResult) or a quit message arrives (kDialogClosedResult; the quit is posted
 // again for the outer loop).
-int ShowModalDialog(const DialogSpec& spec);
+int ShowModalDialog(const DialogSpec& params);
 
 // The modal window (dialog or message box) the calling thread shows now, if any: posting it
 // kWmClose closes it.

@@ -179,12 +179,12 @@ TEST(MessageDialogSpec, ButtonOrderDefaultAndCancel) {
        mrCancel},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
-    const os::DialogSpec spec = MessageDialogSpec("text", mtWarning, cases[i].buttons);
+    const os::DialogSpec params = MessageDialogSpec("text", mtWarning, cases[i].buttons);
     std::u16string captions;
-    for (const os::DialogButton& b : spec.buttons) captions += b.caption + u"|";
+    for (const os::DialogButton& b : params.buttons) captions += b.caption + u"|";
     EXPECT_EQ(captions, cases[i].captions) << "case " << i;
-    EXPECT_EQ(spec.defaultResult, cases[i].defaultResult) << "case " << i;
-    EXPECT_EQ(spec.cancelResult, cases[i].cancelResult) << "case " << i;
+    EXPECT_EQ(params.defaultResult, cases[i].defaultResult) << "case " << i;
+    EXPECT_EQ(params.cancelResult, cases[i].cancelResult) << "case " << i;
   }
   const std::pair<TMsgDlgType, std::u16string> captions[] = {{mtWarning, u"Warning"},
                                                              {mtError, u"Error"},

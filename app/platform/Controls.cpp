@@ -73,15 +73,15 @@ void TLabel::AdjustSize() {
 }
 
 void TLabel::CreateHandle(os::Window parent) {
-  os::LabelSpec spec;
-  spec.text = os::AnsiToWide(FCaption);
-  spec.left = FLeft;
-  spec.top = FTop;
-  spec.width = FWidth;
-  spec.height = FHeight;
-  spec.font = FontSpecOf(FFont);
-  spec.colour = FColourSet ? FColour : FOwner->Color();
-  FHandle.store(os::CreateLabelWindow(parent, spec));
+  os::LabelSpec params;
+  params.text = os::AnsiToWide(FCaption);
+  params.left = FLeft;
+  params.top = FTop;
+  params.width = FWidth;
+  params.height = FHeight;
+  params.font = FontSpecOf(FFont);
+  params.colour = FColourSet ? FColour : FOwner->Color();
+  FHandle.store(os::CreateLabelWindow(parent, params));
 }
 
 // ---- TProgressBar
@@ -176,16 +176,16 @@ void TForm::SetClientSize(int width, int height) {
 
 void TForm::HandleNeeded() {
   if (FHandle) return;
-  os::FormSpec spec;
-  spec.caption = os::AnsiToWide(FCaption);
-  spec.clientWidth = FClientWidth;
-  spec.clientHeight = FClientHeight;
-  spec.stayOnTop = FStayOnTop;
-  spec.centred = FCentred;
-  spec.colour = FColour;
-  spec.font = FontSpecOf(FFont);
-  spec.owner = Application().Handle();
-  FHandle = os::CreateFormWindow(spec, this);
+  os::FormSpec params;
+  params.caption = os::AnsiToWide(FCaption);
+  params.clientWidth = FClientWidth;
+  params.clientHeight = FClientHeight;
+  params.stayOnTop = FStayOnTop;
+  params.centred = FCentred;
+  params.colour = FColour;
+  params.font = FontSpecOf(FFont);
+  params.owner = Application().Handle();
+  FHandle = os::CreateFormWindow(params, this);
   for (auto& control : FControls) control->CreateHandle(FHandle);
 }
 
@@ -254,44 +254,44 @@ os::DialogSpec MessageDialogSpec(const AnsiString& text, TMsgDlgType type, TMsgD
                                {mbNoToAll, u"N&o to All", mrNoToAll},
                                {mbYesToAll, u"Yes to &All", mrYesToAll},
                                {mbHelp, u"&Help", mrNone}};
-  os::DialogSpec spec;
+  os::DialogSpec params;
   switch (type) {
     case mtWarning:
-      spec.caption = u"Warning";
-      spec.icon = os::DialogIcon::kWarning;
+      params.caption = u"Warning";
+      params.icon = os::DialogIcon::kWarning;
       break;
     case mtError:
-      spec.caption = u"Error";
-      spec.icon = os::DialogIcon::kError;
+      params.caption = u"Error";
+      params.icon = os::DialogIcon::kError;
       break;
     case mtInformation:
-      spec.caption = u"Information";
-      spec.icon = os::DialogIcon::kInformation;
+      params.caption = u"Information";
+      params.icon = os::DialogIcon::kInformation;
       break;
     case mtConfirmation:
-      spec.caption = u"Confirm";
-      spec.icon = os::DialogIcon::kQuestion;
+      params.caption = u"Confirm";
+      params.icon = os::DialogIcon::kQuestion;
       break;
     case mtCustom:
-      spec.caption = os::AnsiToWide(Application().Title());
+      params.caption = os::AnsiToWide(Application().Title());
       break;
   }
-  spec.text = os::AnsiToWide(text);
+  params.text = os::AnsiToWide(text);
   for (const Kind& kind : kinds)
-    if (buttons.Contains(kind.button)) spec.buttons.push_back({kind.caption, kind.result});
+    if (buttons.Contains(kind.button)) params.buttons.push_back({kind.caption, kind.result});
   if (buttons.Contains(mbOK))
-    spec.defaultResult = mrOk;
+    params.defaultResult = mrOk;
   else if (buttons.Contains(mbYes))
-    spec.defaultResult = mrYes;
+    params.defaultResult = mrYes;
   else if (buttons.Contains(mbRetry))
-    spec.defaultResult = mrRetry;
+    params.defaultResult = mrRetry;
   if (buttons.Contains(mbCancel))
-    spec.cancelResult = mrCancel;
+    params.cancelResult = mrCancel;
   else if (buttons.Contains(mbNo))
-    spec.cancelResult = mrNo;
+    params.cancelResult = mrNo;
   else if (buttons.Contains(mbOK))
-    spec.cancelResult = mrOk;
-  return spec;
+    params.cancelResult = mrOk;
+  return params;
 }
 
 int ShowMessageDialog(const AnsiString& text, TMsgDlgType type, TMsgDlgButtons buttons) {

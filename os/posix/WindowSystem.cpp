@@ -144,16 +144,16 @@ LResult BuiltInProc(const std::shared_ptr<WindowRec>& rec, unsigned message, WPa
     return previous;
   }
   if (rec->kind == WindowKind::kDialog && rec->modal) {
-    const DialogSpec& spec = rec->dialog;
+    const DialogSpec& params = rec->dialog;
     int result = 0;
     if (message == kWmClose) {
       result = kDialogClosedResult;
     } else if (message == kWmCommand) {
-      for (const DialogButton& b : spec.buttons)
+      for (const DialogButton& b : params.buttons)
         if (b.result != 0 && static_cast<WParam>(b.result) == (wParam & 0xFFFF)) result = b.result;
     } else if (message == kWmKeyDown) {
-      if (wParam == kVkEscape) result = spec.cancelResult;
-      if (wParam == kVkReturn) result = spec.defaultResult;
+      if (wParam == kVkEscape) result = params.cancelResult;
+      if (wParam == kVkReturn) result = params.defaultResult;
     }
     if (result != 0) {
       rec->modal->result = result;
@@ -350,9 +350,9 @@ Window CreateApplicationWindow(const std::u16string& title, WindowHandler* handl
   return Create(WindowKind::kApplication, handler, nullptr, title, 0, 0, 0, 0, false);
 }
 
-Window CreateFormWindow(const FormSpec& spec, WindowHandler* handler) {
-  return Create(WindowKind::kForm, handler, spec.owner, spec.caption, 0, 0, spec.clientWidth,
-                spec.clientHeight, false);
+Window CreateFormWindow(const FormSpec& params, WindowHandler* handler) {
+  return Create(WindowKind::kForm, handler, params.owner, params.caption, 0, 0, params.clientWidth,
+                params.clientHeight, false);
 }
 
 void SetFormClientSize(Window form, int clientWidth, int clientHeight) {
@@ -362,9 +362,9 @@ void SetFormClientSize(Window form, int clientWidth, int clientHeight) {
   });
 }
 
-Window CreateLabelWindow(Window parent, const LabelSpec& spec) {
-  return Create(WindowKind::kLabel, nullptr, parent, spec.text, spec.left, spec.top, spec.width,
-                spec.height, true);
+Window CreateLabelWindow(Window parent, const LabelSpec& params) {
+  return Create(WindowKind::kLabel, nullptr, parent, params.text, params.left, params.top, params.width,
+                params.height, true);
 }
 
 void MeasureLabelText(const std::u16string& text, const FontSpec& font, int& width, int& height) {
@@ -437,24 +437,24 @@ void DestroyWindow(Window window) {
 }
 
 void ShowErrorBox(Window, const std::u16string& text, const std::u16string& caption) {
-  DialogSpec spec;
-  spec.caption = caption;
-  spec.text = text;
-  spec.icon = DialogIcon::kError;
-  spec.buttons = {{u"OK", 1}};
-  spec.defaultResult = 1;
-  spec.cancelResult = 1;
-  ShowModalDialog(spec);
+  DialogSpec params;
+  params.caption = caption;
+  params.text = text;
+  params.icon = DialogIcon::kError;
+  params.buttons = {{u"OK", 1}};
+  params.defaultResult = 1;
+  params.cancelResult = 1;
+  ShowModalDialog(params);
 }
 
-int ShowModalDialog(const DialogSpec& spec) {
+int ShowModalDialog(const DialogSpec& params) {
   ModalState state;
-  Window dialog = Create(WindowKind::kDialog, nullptr, nullptr, spec.caption, 0, 0, 0, 0, true);
+  Window dialog = Create(WindowKind::kDialog, nullptr, nullptr, params.caption, 0, 0, 0, 0, true);
   std::shared_ptr<ThreadQueue> self = Current();
   {
     std::lock_guard<std::mutex> guard(Sys().lock);
     auto rec = Find(IdOf(dialog));
-    rec->dialog = spec;
+    rec->dialog = params;
     rec->modal = &state;
     self->modal.push_back(dialog);
   }

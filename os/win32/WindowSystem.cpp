@@ -124,7 +124,7 @@ constexpr DWORD kFormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_BORDER | WS
 // ---- the modal dialog
 
 struct DialogState {
-  const DialogSpec* spec;
+  const DialogSpec* params;
   int result = 0;
   bool done = false;
 };
@@ -141,7 +141,7 @@ LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
   if (!state) return DefWindowProcW(hwnd, message, wParam, lParam);
   switch (message) {
     case DM_GETDEFID:
-      return state->spec->defaultResult ? MAKELRESULT(state->spec->defaultResult, DC_HASDEFID) : 0;
+      return state->params->defaultResult ? MAKELRESULT(state->params->defaultResult, DC_HASDEFID) : 0;
     case WM_CLOSE:
       state->result = kDialogClosedResult;
       state->done = true;
@@ -150,8 +150,8 @@ LRESULT CALLBACK DialogWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
       const int id = LOWORD(wParam);
       int result = 0;
       // Escape arrives as IDCANCEL; a Cancel button has that id too.
-      if (id == IDCANCEL) result = state->spec->cancelResult;
-      for (const DialogButton& b : state->spec->buttons)
+      if (id == IDCANCEL) result = state->params->cancelResult;
+      for (const DialogButton& b : state->params->buttons)
         if (b.result != 0 && b.result == id) result = b.result;
       if (result != 0) {
         state->result = result;
@@ -257,25 +257,25 @@ Window CreateApplicationWindow(const std::u16string& title, WindowHandler* handl
   return hwnd;
 }
 
-Window CreateFormWindow(const FormSpec& spec, WindowHandler* handler) {
+Window CreateFormWindow(const FormSpec& params, WindowHandler* handler) {
   if (!RegisterProgramClass(kFormClass, ProgramWindowProc))
     throw Exception("Error creating window class");
-  const DWORD exStyle = spec.stayOnTop ? WS_EX_TOPMOST : 0;
-  RECT r{0, 0, spec.clientWidth, spec.clientHeight};
+  const DWORD exStyle = params.stayOnTop ? WS_EX_TOPMOST : 0;
+  RECT r{0, 0, params.clientWidth, params.clientHeight};
   AdjustWindowRectEx(&r, kFormStyle, FALSE, exStyle);
   const int width = r.right - r.left, height = r.bottom - r.top;
   int left = CW_USEDEFAULT, top = CW_USEDEFAULT;
-  if (spec.centred) {
+  if (params.centred) {
     left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   }
   auto* data = new WindowData;
   data->handler = handler;
-  data->colour = spec.colour;
-  data->brush = CreateSolidBrush(spec.colour);
-  data->font = MakeFont(spec.font);
-  HWND hwnd = CreateWindowExW(exStyle, kFormClass, W(spec.caption), kFormStyle, left, top, width,
-                              height, H(spec.owner), nullptr, GetModuleHandleW(nullptr), data);
+  data->colour = params.colour;
+  data->brush = CreateSolidBrush(params.colour);
+  data->font = MakeFont(params.font);
+  HWND hwnd = CreateWindowExW(exStyle, kFormClass, W(params.caption), kFormStyle, left, top, width,
+                              height, H(params.owner), nullptr, GetModuleHandleW(nullptr), data);
   if (!hwnd) {
     DeleteObject(data->brush);
     DeleteObject(data->font);
@@ -294,14 +294,14 @@ void SetFormClientSize(Window form, int clientWidth, int clientHeight) {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-Window CreateLabelWindow(Window parent, const LabelSpec& spec) {
+Window CreateLabelWindow(Window parent, const LabelSpec& params) {
   // SS_LEFTNOWORDWRAP: one line, tabs expanded, clipped at the right edge; without SS_NOPREFIX
   // the control applies the ampersand rule.
-  HWND hwnd = CreateWindowExW(0, L"STATIC", W(spec.text), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP,
-                              spec.left, spec.top, spec.width, spec.height, H(parent), nullptr,
+  HWND hwnd = CreateWindowExW(0, L"STATIC", W(params.text), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP,
+                              params.left, params.top, params.width, params.height, H(parent), nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   if (!hwnd) return nullptr;
-  HFONT font = MakeFont(spec.font);
+  HFONT font = MakeFont(params.font);
   if (WindowData* data = DataOf(H(parent))) data->childFonts.push_back(font);
   SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return hwnd;
@@ -367,10 +367,10 @@ void ShowErrorBox(Window owner, const std::u16string& text, const std::u16string
   --messageBoxDepth;
 }
 
-int ShowModalDialog(const DialogSpec& spec) {
+int ShowModalDialog(const DialogSpec& params) {
   if (!RegisterProgramClass(kDialogClass, DialogWindowProc))
     throw Exception("Error creating window class");
-  DialogState state{&spec};
+  DialogState state{&params};
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -382,14 +382,14 @@ int ShowModalDialog(const DialogSpec& spec) {
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, font);
   RECT text{0, 0, screenWidth / 2, 0};
-  DrawTextW(dc, spec.text.empty() ? L" " : W(spec.text), -1, &text,
+  DrawTextW(dc, params.text.empty() ? L" " : W(params.text), -1, &text,
             DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
-  const bool hasIcon = spec.icon != DialogIcon::kNone;
+  const bool hasIcon = params.icon != DialogIcon::kNone;
   const int margin = 12, iconSize = 32, buttonWidth = 75, buttonHeight = 25, gap = 6;
   const int textLeft = margin + (hasIcon ? iconSize + margin : 0);
-  const int buttonsWidth = static_cast<int>(spec.buttons.size()) * (buttonWidth + gap) - gap;
+  const int buttonsWidth = static_cast<int>(params.buttons.size()) * (buttonWidth + gap) - gap;
   const int clientWidth =
       std::max(textLeft + static_cast<int>(text.right) + margin, buttonsWidth + 2 * margin);
   const int bodyHeight = std::max(static_cast<int>(text.bottom), hasIcon ? iconSize : 0);
@@ -403,7 +403,7 @@ int ShowModalDialog(const DialogSpec& spec) {
 
   std::vector<HWND> disabled;
   EnumThreadWindows(GetCurrentThreadId(), DisableWindow, reinterpret_cast<LPARAM>(&disabled));
-  HWND dialog = CreateWindowExW(exStyle, kDialogClass, W(spec.caption), style,
+  HWND dialog = CreateWindowExW(exStyle, kDialogClass, W(params.caption), style,
                                 (screenWidth - width) / 2, (screenHeight - height) / 2, width,
                                 height, nullptr, nullptr, GetModuleHandleW(nullptr), &state);
   if (!dialog) {
@@ -415,16 +415,16 @@ int ShowModalDialog(const DialogSpec& spec) {
     HWND icon = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE | SS_ICON, margin,
                                 margin, iconSize, iconSize, dialog, nullptr, nullptr, nullptr);
     SendMessageW(icon, STM_SETICON,
-                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, IconName(spec.icon))), 0);
+                 reinterpret_cast<WPARAM>(LoadIconW(nullptr, IconName(params.icon))), 0);
   }
   HWND label =
-      CreateWindowExW(0, L"STATIC", W(spec.text), WS_CHILD | WS_VISIBLE | SS_NOPREFIX, textLeft,
+      CreateWindowExW(0, L"STATIC", W(params.text), WS_CHILD | WS_VISIBLE | SS_NOPREFIX, textLeft,
                       margin, text.right, text.bottom, dialog, nullptr, nullptr, nullptr);
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   int left = (clientWidth - buttonsWidth) / 2;
   HWND focus = nullptr;
-  for (const DialogButton& b : spec.buttons) {
-    const bool isDefault = b.result != 0 && b.result == spec.defaultResult;
+  for (const DialogButton& b : params.buttons) {
+    const bool isDefault = b.result != 0 && b.result == params.defaultResult;
     const int id = b.result != 0 ? b.result : kHelpButtonId;
     HWND button = CreateWindowExW(
         0, L"BUTTON", W(b.caption),
