@@ -7,6 +7,8 @@
 // and the peak resident memory reported by wait4 belong to that process alone.
 //
 //   bench_http [rounds]
+//   bench_http --serve                      (the server alone: /big and /small on the printed port)
+//   bench_http --fetch URL COUNT SIZE       (the component's side of one measurement)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,10 +70,37 @@ int Fetch(const std::string& url, int count, std::size_t size) {
   return 0;
 }
 
+// Serves the two bodies on a loopback port until `quit` reaches its end. The port goes to
+// `portOut`, as two bytes or (`asText`) as a line.
+int Serve(int portOut, bool asText, int quit) {
+  LoopbackServer server;
+  // A binary body like the files the updater fetches: pseudo-random bytes, zeros included.
+  LoopbackServer::Response big;
+  std::mt19937 random(7);
+  for (std::size_t i = 0; i < kBigBody / kBlock; ++i) {
+    std::string block(kBlock, '\0');
+    for (char& c : block) c = static_cast<char>(random());
+    big.body.push_back({std::move(block)});
+  }
+  server.On("/big", big);
+  server.On("/small", LoopbackServer::Response::Text(std::string(1024, 's')));
+  const std::uint16_t port = server.Port();
+  if (asText) {
+    const std::string line = std::to_string(port) + "\n";
+    if (write(portOut, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 2;
+  } else if (write(portOut, &port, sizeof port) != sizeof port) {
+    return 2;
+  }
+  char byte;
+  while (read(quit, &byte, 1) > 0) {
+  }
+  return 0;
+}
+
 void Report(const char* what, const Run& component, const Run& curl, double work,
             const char* unit) {
   std::printf(
-      "%-34s component %9.1f %s  peak %7.1f MiB | curl %9.1f %s  peak %7.1f MiB | ratio "
+      "%-36s component %9.1f %s  peak %7.1f MiB | curl %9.1f %s  peak %7.1f MiB | ratio "
       "%.2f%s\n",
       what, work / component.seconds, unit, component.peakKiB / 1024.0, work / curl.seconds, unit,
       curl.peakKiB / 1024.0, curl.seconds / component.seconds,
@@ -84,6 +113,9 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--fetch") {
     return Fetch(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
   }
+  // The server alone, for profiling a client against it: prints the port, serves until stdin
+  // ends.
+  if (argc == 2 && std::string(argv[1]) == "--serve") return Serve(STDOUT_FILENO, true, 0);
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
 
   // The server runs in a child process of its own, started before anything is allocated here:
@@ -94,24 +126,7 @@ int main(int argc, char** argv) {
   if (serverPid == 0) {
     close(toParent[0]);
     close(toServer[1]);
-    LoopbackServer server;
-    // A binary body like the files the updater fetches: pseudo-random bytes, zeros included.
-    LoopbackServer::Response big;
-    std::mt19937 random(7);
-    for (std::size_t i = 0; i < kBigBody / kBlock; ++i) {
-      std::string block(kBlock, '\0');
-      for (char& c : block) c = static_cast<char>(random());
-      big.body.push_back({std::move(block)});
-    }
-    server.On("/big", big);
-    server.On("/small", LoopbackServer::Response::Text(std::string(1024, 's')));
-    const std::uint16_t port = server.Port();
-    if (write(toParent[1], &port, sizeof port) != sizeof port) _exit(2);
-    char byte;
-    // Serves until the measuring process closes its end.
-    while (read(toServer[0], &byte, 1) > 0) {
-    }
-    _exit(0);
+    _exit(Serve(toParent[1], false, toServer[0]));
   }
   close(toParent[1]);
   close(toServer[0]);
@@ -125,6 +140,8 @@ int main(int argc, char** argv) {
   const std::string bigUrl = base + "/big", smallUrl = base + "/small";
 
   // curl reads the 1,000 small requests from a config file: one process, as for the component.
+  // Its requests go out as HTTP/1.0 (-0) and the server closes every connection after its
+  // response, so curl, like the component, opens a new connection for each request.
   const std::string config = "/tmp/http_bench_curl_" + std::to_string(getpid()) + ".cfg";
   {
     std::ofstream out(config);
@@ -143,12 +160,13 @@ int main(int argc, char** argv) {
     const Run curlKept = Measure({"curl", "-s", "-0", "-o", kept, bigUrl});
     std::remove(kept.c_str());
     Report("256 MiB body, curl into memory", component, curlKept, kBigBody / 1048576.0, "MiB/s");
-    std::printf("%-34s component peak / body = %.2f\n", "", component.peakKiB / 262144.0);
+    std::printf("%-36s component peak / body = %.2f\n", "", component.peakKiB / 262144.0);
 
     const Run componentSmall =
         Measure({program, "--fetch", smallUrl, std::to_string(kSmallRequests), "1024"});
     const Run curlSmall = Measure({"curl", "-s", "-0", "-K", config});
-    Report("1,000 x 1 KiB (requests/s)", componentSmall, curlSmall, kSmallRequests, "req/s");
+    Report("1,000 x 1 KiB, new connection each", componentSmall, curlSmall, kSmallRequests,
+           "req/s");
   }
   std::remove(config.c_str());
   close(toServer[1]);
