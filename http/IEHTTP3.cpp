@@ -631,10 +631,16 @@ void TIEHTTP::Execute() {
   // results alone.
   if (!ownRequest) return;
   CleanUp();
-  if (FErrorCode > 0) {
-    Raise(u"wininet error # " + Decimal(FErrorCode) + u" : " + WinInetErrorText(FErrorCode));
+  const WideString failure = RecordedErrorMessage(FErrorCode, FErrorText);
+  if (!failure.empty()) Raise(failure);
+}
+
+WideString TIEHTTP::RecordedErrorMessage(std::int32_t errorCode, const WideString& errorText) {
+  if (errorCode > 0) {
+    return u"wininet error # " + Decimal(errorCode) + u" : " + WinInetErrorText(errorCode);
   }
-  if (!FErrorText.empty()) Raise(u"tiehttp error: " + FErrorText);
+  if (!errorText.empty()) return u"tiehttp error: " + errorText;
+  return {};
 }
 
 bool TIEHTTP::RunRequest(const std::shared_ptr<TTransferState>& state) {

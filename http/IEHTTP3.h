@@ -176,6 +176,9 @@ class TIEHTTP {
   // FDeadline := now + Timeout seconds.
   void ResetDeadline();
   static WideString WinInetErrorText(std::int32_t code);
+  // The message a request raises for what it recorded: the WinInet code's when there is one
+  // (a text recorded beside it is not reported), else the error text's; empty when neither.
+  static WideString RecordedErrorMessage(std::int32_t errorCode, const WideString& errorText);
 
   // Read or set by callers directly.
   WideString UserAgent = u"tiehttp";

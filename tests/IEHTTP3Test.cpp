@@ -305,6 +305,24 @@ TEST(TIEHTTP, WinInetErrorTexts) {
   }
 }
 
+TEST(TIEHTTP, RecordedCodeOutranksRecordedText) {
+  struct Case {
+    std::int32_t code;
+    const char16_t* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {12029, u"Could not open Internet", "wininet error # 12029 : (Cannot connect)"},
+      {12029, u"", "wininet error # 12029 : (Cannot connect)"},
+      {0, u"Could not open Internet", "tiehttp error: Could not open Internet"},
+      {-5, u"x", "tiehttp error: x"},
+      {0, u"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Narrow(TIEHTTP::RecordedErrorMessage(c.code, c.text)), c.message) << c.code;
+  }
+}
+
 TEST(TIEHTTP, GetComposesPathFromQueryAndGetStr) {
   struct Case {
     const char16_t* url;
