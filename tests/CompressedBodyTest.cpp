@@ -14,12 +14,8 @@ namespace {
 
 const std::string kSignature("\x1F\x8B\x08\x00\x00\x00\x00\x00", 8);
 
-// Deflates `data` with zlib: window bits 15 give a zlib stream, -15 raw deflate data, 31 a gzip
-// member made by zlib itself.
-std::string Compress(const std::string& data, int windowBits) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY),
-            Z_OK);
+// Runs a set-up deflater over all of `data` and ends it.
+std::string DeflateAll(z_stream& z, const std::string& data) {
   std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(data.size());
@@ -31,6 +27,15 @@ std::string Compress(const std::string& data, int windowBits) {
   return out;
 }
 
+// Deflates `data` with zlib: window bits 15 give a zlib stream, -15 raw deflate data, 31 a gzip
+// member made by zlib itself.
+std::string Compress(const std::string& data, int windowBits) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY),
+            Z_OK);
+  return DeflateAll(z, data);
+}
+
 // A zlib stream that needs the preset dictionary `dictionary` to inflate.
 std::string CompressWithDictionary(const std::string& data, const std::string& dictionary) {
   z_stream z{};
@@ -38,15 +43,7 @@ std::string CompressWithDictionary(const std::string& data, const std::string& d
   EXPECT_EQ(deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
                                  static_cast<uInt>(dictionary.size())),
             Z_OK);
-  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return DeflateAll(z, data);
 }
 
 std::string Le16(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
