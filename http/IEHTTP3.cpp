@@ -246,8 +246,10 @@ void TTransferState::ReadResponseHeaders(os::HINTERNET requestHandle) {
 
 std::uint32_t TTransferState::ReadBody(os::HINTERNET requestHandle) {
   for (;;) {
+    // Each chunk is read straight into the free end of the stream: the body is copied once.
+    std::uint8_t* space = stream->BeginWrite(kChunkSize);
     std::uint32_t n = 0;
-    const bool ok = internet.InternetReadFile(requestHandle, FBuffer.data(), kChunkSize, &n);
+    const bool ok = internet.InternetReadFile(requestHandle, space, kChunkSize, &n);
     if (!ok) n = 0;
     const std::uint32_t failure = ok ? 0 : internet.GetLastError();
     n = std::min(n, kChunkSize);
@@ -257,7 +259,7 @@ std::uint32_t TTransferState::ReadBody(os::HINTERNET requestHandle) {
         stream->Clear();
         return 0;
       }
-      stream->WriteBuffer(FBuffer.data(), n);
+      stream->EndWrite(n);
     }
     bytesReceived += n;
     ++packetCount;

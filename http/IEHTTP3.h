@@ -80,7 +80,8 @@ struct TTransferState {
   std::atomic<TDateTime> deadline{0};
   std::atomic<bool> transferDone{false};
 
-  // Written by the thread under `lock`; the caller takes them under `lock` too.
+  // Written by the thread under `lock`; the caller takes them under `lock` too, the stream only
+  // once the transfer is done (until then the thread fills the stream's memory in place).
   std::mutex lock;
   WideString errorText;
   std::unique_ptr<TTntMemoryStream> stream = std::make_unique<TTntMemoryStream>();
@@ -93,8 +94,6 @@ struct TTransferState {
  private:
   void Transfer(std::uint32_t& code);
   void SetErrorText(WideString text);
-
-  std::array<std::uint8_t, kChunkSize> FBuffer{};
 };
 
 // The transfer thread of one request: runs DoRequest, marks the transfer done and signals the

@@ -107,6 +107,25 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   return count;
 }
 
+std::uint8_t* TMemoryStream::BeginWrite(std::int64_t count) {
+  if (count <= 0 || position_ < 0) return nullptr;
+  Reserve(position_ + count);
+  Prepare(position_ + count);
+  return data_ + position_;
+}
+
+void TMemoryStream::EndWrite(std::int64_t written) {
+  if (written <= 0 || position_ < 0) return;
+  const std::int64_t end = position_ + written;
+  if (end > size_) {
+    // A position past the end leaves a gap, filled with zeros as Write fills it.
+    if (position_ > size_)
+      std::memset(data_ + size_, 0, static_cast<std::size_t>(position_ - size_));
+    size_ = end;
+  }
+  position_ = end;
+}
+
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   switch (origin) {
     case TSeekOrigin::soBeginning:

@@ -40,6 +40,14 @@ class TMemoryStream : public TStream {
   std::int64_t Size() override { return size_; }
   void SetSize(std::int64_t size) override;
 
+  // Writing in place, for a producer that fills memory itself (a read from the network): the
+  // address of `count` bytes at the position that may be filled, reserved and backed without
+  // changing the content or the size. EndWrite(n) then counts the first n of them as written,
+  // exactly as Write of those bytes would have. Null when `count` is not positive or the position
+  // is negative; any call that changes the stream ends the address's validity.
+  std::uint8_t* BeginWrite(std::int64_t count);
+  void EndWrite(std::int64_t written);
+
   // Empties the stream and releases its memory.
   void Clear();
   const std::uint8_t* Memory() const { return data_; }

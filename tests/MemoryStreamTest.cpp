@@ -108,4 +108,37 @@ TEST(MemoryStream, LargeStreamGapsAndNewSizesAreZeros) {
   EXPECT_EQ(std::memcmp(stream.Memory(), "again", 5), 0);
 }
 
+// Filling the stream in place must leave it exactly as Write of the same bytes would: short fills
+// of a larger space, growth into a large block, a gap before the position, an overwrite inside.
+TEST(MemoryStream, InPlaceWritesMatchWrite) {
+  TMemoryStream inPlace, written;
+  std::vector<unsigned char> chunk(32768);
+  const auto both = [&](std::int64_t space, std::int64_t used) {
+    std::uint8_t* at = inPlace.BeginWrite(space);
+    ASSERT_NE(at, nullptr);
+    std::memcpy(at, chunk.data(), static_cast<std::size_t>(used));
+    inPlace.EndWrite(used);
+    written.WriteBuffer(chunk.data(), used);
+  };
+  for (int i = 0; i < 400; ++i) {  // about 10 MiB, past the large-block threshold
+    std::memset(chunk.data(), i, chunk.size());
+    both(32768, i % 3 == 0 ? 32768 : 1000 + i);
+  }
+  inPlace.SetPosition(inPlace.Size() + 5);
+  written.SetPosition(written.Size() + 5);
+  both(32768, 7);
+  inPlace.SetPosition(100);
+  written.SetPosition(100);
+  both(32768, 50);
+  inPlace.EndWrite(0);  // nothing arrived: nothing changes
+
+  ASSERT_EQ(inPlace.Size(), written.Size());
+  EXPECT_EQ(inPlace.Position(), written.Position());
+  EXPECT_EQ(std::memcmp(inPlace.Memory(), written.Memory(), static_cast<std::size_t>(written.Size())), 0);
+
+  EXPECT_EQ(inPlace.BeginWrite(0), nullptr);
+  inPlace.SetPosition(-1);
+  EXPECT_EQ(inPlace.BeginWrite(10), nullptr);
+}
+
 }  // namespace
