@@ -694,10 +694,11 @@ bool TIEHTTP::RunRequest(const std::shared_ptr<TTransferState>& state) {
 }
 
 void TIEHTTP::StartTransfer(const std::shared_ptr<TTransferState>& state) {
-  auto* thread = new TTimeout(true);
+  auto thread = std::make_unique<TTimeout>(true);
   thread->FHttpClient = state;
-  // The thread frees itself; it is not touched after this.
   thread->StartThread();
+  // Once started, the thread frees itself; it is not touched after this.
+  thread.release();
 }
 
 void TIEHTTP::WaitForTransfer(const std::shared_ptr<TTransferState>& state) {

@@ -59,17 +59,22 @@ struct TEvent::State {
   bool signalled;
 };
 
-TEvent::TEvent(bool initiallySignalled) : FState(new State) {
+TEvent::TEvent(bool initiallySignalled) : FState(std::make_shared<State>()) {
   FState->signalled = initiallySignalled;
 }
 
 TEvent::~TEvent() = default;
 
 void TEvent::SetEvent() {
-  std::lock_guard<std::mutex> guard(FState->lock);
-  FState->signalled = true;
-  // Notified under the lock: a waiter may destroy the event as soon as it sees the signal.
-  FState->changed.notify_all();
+  // A waiter may destroy the event as soon as it sees the signal; this call's own reference keeps
+  // the state alive for the notification, which goes out after the lock is released so that the
+  // woken waiter does not run straight into the held lock.
+  const std::shared_ptr<State> state = FState;
+  {
+    std::lock_guard<std::mutex> guard(state->lock);
+    state->signalled = true;
+  }
+  state->changed.notify_all();
 }
 
 void TEvent::ResetEvent() {
@@ -90,12 +95,11 @@ bool TEvent::WaitFor(unsigned milliseconds) {
 // ---- TThread
 
 // What the OS thread and the thread object share. The OS thread holds it by shared ownership,
-// so a thread object deleted before it started never leaves its thread with a dangling state.
+// so that its last steps never touch a thread object that has already been deleted.
 struct TThread::Shared {
   std::mutex lock;
   std::condition_variable changed;
   bool started = false;
-  bool abandoned = false;  // the object was deleted before it started
   bool finished = false;
   bool freeOnTermination = false;
   std::exception_ptr escaped;
@@ -103,33 +107,31 @@ struct TThread::Shared {
 };
 
 TThread::TThread(bool createSuspended)
-    : FStartSuspended(createSuspended), FShared(std::make_shared<Shared>()) {
-  try {
-    std::thread thread(&TThread::Run, this, FShared);
-    std::lock_guard<std::mutex> guard(FShared->lock);
-    FShared->threadId = thread.get_id();
-    // Nobody waits for a thread: the process ends without joining the ones still running.
-    thread.detach();
-  } catch (const std::system_error& e) {
-    throw EThread(FormatMessageText("Thread creation error: %s", {e.code().message()}));
-  }
-}
+    : FStartSuspended(createSuspended), FShared(std::make_shared<Shared>()) {}
 
 TThread::~TThread() {
   std::unique_lock<std::mutex> guard(FShared->lock);
-  if (!FShared->started) {
-    FShared->abandoned = true;
-    FShared->changed.notify_all();
-  } else if (FShared->threadId != std::this_thread::get_id()) {
+  if (FShared->started && FShared->threadId != std::this_thread::get_id()) {
     // The body still uses this object: the object must outlive it.
     FShared->changed.wait(guard, [this] { return FShared->finished; });
   }
 }
 
 void TThread::StartThread() {
-  std::lock_guard<std::mutex> guard(FShared->lock);
-  FShared->started = true;
-  FShared->changed.notify_all();
+  // The lock is held until the thread's id is recorded: the body may run to its end at once,
+  // and a thread that frees itself must find its id when its object is deleted.
+  const std::shared_ptr<Shared> shared = FShared;
+  std::lock_guard<std::mutex> guard(shared->lock);
+  if (shared->started) return;
+  try {
+    std::thread thread(&TThread::Run, this, shared);
+    shared->threadId = thread.get_id();
+    shared->started = true;
+    // Nobody waits for a thread: the process ends without joining the ones still running.
+    thread.detach();
+  } catch (const std::system_error& e) {
+    throw EThread(FormatMessageText("Thread creation error: %s", {e.code().message()}));
+  }
 }
 
 void TThread::SetFreeOnTermination(bool value) {
@@ -161,11 +163,6 @@ std::exception_ptr TThread::EscapedException() const {
 void TThread::CallInMainThread(const std::function<void()>& method) { ::CallInMainThread(method); }
 
 void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
-  {
-    std::unique_lock<std::mutex> guard(shared->lock);
-    shared->changed.wait(guard, [&] { return shared->started || shared->abandoned; });
-    if (shared->abandoned) return;
-  }
   std::exception_ptr escaped;
   try {
     self->Execute();

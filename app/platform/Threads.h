@@ -24,27 +24,29 @@ class TEvent {
 
  private:
   struct State;
-  std::unique_ptr<State> FState;
+  std::shared_ptr<State> FState;
 };
 
-// A worker thread. The operating-system thread is created at construction and waits there
-// until StartThread releases it, so a derived class's constructor has finished before Execute
-// runs. A thread constructed with createSuspended false starts when NewThread (below) has
-// finished constructing it; a thread built with plain `new` starts at its StartThread call.
+// A worker thread. Its operating-system thread is created when StartThread lets it run, so a
+// derived class's constructor has finished before Execute runs, and a suspended thread costs no
+// operating-system thread until it starts. A thread constructed with createSuspended false
+// starts when NewThread (below) has finished constructing it; a thread built with plain `new`
+// starts at its StartThread call.
 //
 // An exception that leaves Execute ends the thread silently and is kept in EscapedException.
 // With FreeOnTermination set (it may be set while the body runs) the object deletes itself on
 // its own thread when the body has ended. Deleting a started thread object from another thread
-// waits until its body has ended; deleting one that never started ends its waiting OS thread.
+// waits until its body has ended; deleting one that never started just deletes it.
 class TThread {
  public:
-  // Throws EThread "Thread creation error: %s" when the operating system refuses the thread.
   explicit TThread(bool createSuspended);
   virtual ~TThread();
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
-  // Lets the thread run its body; a second call does nothing.
+  // Lets the thread run its body; a second call does nothing. Throws EThread
+  // "Thread creation error: %s" when the operating system refuses the thread; the object then
+  // stays unstarted and belongs to the caller.
   void StartThread();
 
   bool StartSuspended() const { return FStartSuspended; }
@@ -72,12 +74,13 @@ class TThread {
   std::shared_ptr<Shared> FShared;
 };
 
-// Constructs a thread object and, unless it was constructed suspended, starts it.
+// Constructs a thread object and, unless it was constructed suspended, starts it. When the
+// thread cannot be created the object is deleted and StartThread's EThread travels on.
 template <class T, class... Args>
 T* NewThread(Args&&... args) {
-  T* thread = new T(std::forward<Args>(args)...);
+  std::unique_ptr<T> thread(new T(std::forward<Args>(args)...));
   if (!thread->StartSuspended()) thread->StartThread();
-  return thread;
+  return thread.release();
 }
 
 // Runs the method on the main thread and returns when it has finished. On the main thread it
