@@ -125,19 +125,74 @@ struct Connection final : Handle {
   std::string password;
 };
 
+// A curl easy handle in a multi handle of its own.
+struct CurlPair {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+};
+
+// Idle curl handles, kept for the next request: a new multi handle costs a socket pair and a
+// handful of system calls, which short requests would pay each time. A returned pair is reset
+// to curl's defaults and holds no transfer. The pool is never destroyed, so a request that ends
+// while the process exits never meets a destroyed pool.
+class CurlPool {
+ public:
+  static CurlPool& Instance() {
+    static CurlPool* pool = new CurlPool;
+    return *pool;
+  }
+
+  // An idle pair, or a new one; either handle is null when curl has no memory for it.
+  CurlPair Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        CurlPair pair = idle_.back();
+        idle_.pop_back();
+        return pair;
+      }
+    }
+    return {curl_easy_init(), curl_multi_init()};
+  }
+
+  // Takes back a pair whose easy handle is no longer in its multi handle.
+  void Give(CurlPair pair) {
+    if (pair.easy != nullptr && pair.multi != nullptr) {
+      curl_easy_reset(pair.easy);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_.size() < kMaxIdle) {
+        idle_.push_back(pair);
+        return;
+      }
+    }
+    if (pair.easy != nullptr) curl_easy_cleanup(pair.easy);
+    if (pair.multi != nullptr) curl_multi_cleanup(pair.multi);
+  }
+
+ private:
+  static constexpr std::size_t kMaxIdle = 4;
+  std::mutex mutex_;
+  std::vector<CurlPair> idle_;
+};
+
 struct Request final : Handle {
-  Request() : Handle(Kind::Request), easy(curl_easy_init()), multi(curl_multi_init()) {}
+  Request() : Handle(Kind::Request) {
+    const CurlPair pair = CurlPool::Instance().Take();
+    easy = pair.easy;
+    multi = pair.multi;
+  }
   ~Request() override {
     if (added) curl_multi_remove_handle(multi, easy);
-    if (easy != nullptr) curl_easy_cleanup(easy);
-    if (multi != nullptr) curl_multi_cleanup(multi);
+    CurlPool::Instance().Give({easy, multi});
     if (headerList != nullptr) curl_slist_free_all(headerList);
   }
 
   std::shared_ptr<Connection> connection;
-  CURL* easy;
-  CURLM* multi;
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
   bool added = false;
+  // Set while a call runs the transfer, so that a close wakes only a call that may be waiting.
+  std::atomic<bool> pumping{false};
   std::string verb;
   std::string path;
   bool http10 = true;
@@ -165,7 +220,11 @@ struct Request final : Handle {
   char errorText[CURL_ERROR_SIZE] = {};
 
   bool Cancelled() const { return closed || connection->closed || connection->session->closed; }
-  void Wake() { curl_multi_wakeup(multi); }
+  // The close sets `closed` before it looks at `pumping`, and a call sets `pumping` before it
+  // looks at `closed`, so either the call sees the close or the close wakes the call.
+  void Wake() {
+    if (pumping) curl_multi_wakeup(multi);
+  }
   std::size_t Available() const { return buffered.size() - offset; }
 };
 
@@ -340,6 +399,11 @@ CURLcode OnSslContext(CURL*, void* sslContext, void*) {
 // last error set) when cut or when the receive time-out passed without any progress.
 template <typename Ready>
 bool Pump(Request& r, Ready ready) {
+  r.pumping = true;
+  struct PumpingFlag {
+    Request& r;
+    ~PumpingFlag() { r.pumping = false; }
+  } flag{r};
   std::uint32_t timeoutMs = posix::ReceiveTimeoutMs();
   while (!ready() && !r.done) {
     if (r.Cancelled()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
@@ -373,6 +437,9 @@ bool Configure(Request& r, const std::string& headerText) {
                     std::to_string(c.port) + EscapePath(r.path);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  // Curl handles are pooled, connections are not: each request's connection closes with its
+  // transfer.
+  curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r.errorText);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
                    r.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
