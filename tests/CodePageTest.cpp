@@ -10,6 +10,10 @@ TEST(CodePage, ConvertsCodePage936BothWays) {
   EXPECT_EQ(os::WideToAnsi(u"\u5854\u514B\u5854\u5347\u7EA7"), "\xCB\xFE\xBF\xCB\xCB\xFE\xC9\xFD\xBC\xB6");
   EXPECT_EQ(os::AnsiToWide(""), u"");
   EXPECT_EQ(os::WideToAnsi(u""), "");
+  // ASCII, zeros and the last ASCII code included, passes unchanged; 0x80 is the euro sign.
+  EXPECT_EQ(os::AnsiToWide(std::string("a\0\x7F", 3)), std::u16string(u"a\0\x7F", 3));
+  EXPECT_EQ(os::WideToAnsi(std::u16string(u"a\0\x7F", 3)), std::string("a\0\x7F", 3));
+  EXPECT_EQ(os::AnsiToWide("\x80"), u"\u20AC");
 }
 
 TEST(CodePage, CharactersTheCodePageLacksBecomeQuestionMarks) {

@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <memory>
 #include <mutex>
 
@@ -56,9 +58,24 @@ Converter& ToAnsi() {
 
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
+// The code page keeps ASCII as it is, so pure ASCII text (most headers, URLs and file names)
+// converts unit by unit, without iconv.
+template <typename From, typename To>
+bool CopyIfAscii(const From& in, To& out) {
+  for (const auto c : in) {
+    if (static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c)) >= 0x80) {
+      return false;
+    }
+  }
+  out.assign(in.begin(), in.end());
+  return true;
+}
+
 }  // namespace
 
 std::u16string AnsiToWide(const std::string& ansi) {
+  std::u16string ascii;
+  if (CopyIfAscii(ansi, ascii)) return ascii;
   std::string bytes;
   const char* in = ansi.data();
   size_t left = ansi.size();
@@ -76,6 +93,7 @@ std::u16string AnsiToWide(const std::string& ansi) {
 
 std::string WideToAnsi(const std::u16string& wide) {
   std::string ansi;
+  if (CopyIfAscii(wide, ansi)) return ansi;
   const char* in = reinterpret_cast<const char*>(wide.data());
   size_t left = wide.size() * 2;
   while (!ToAnsi().Run(in, left, ansi)) {
