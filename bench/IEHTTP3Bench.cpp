@@ -6,13 +6,14 @@
 // Each measurement runs in a child process (this program with --fetch, or curl), so the time
 // and the peak resident memory reported by wait4 belong to that process alone.
 //
-//   bench_http [rounds]
+//   bench_http [rounds]                    (5 by default; medians at the end)
 //   bench_http --serve                      (the server alone: /big and /small on the printed port)
 //   bench_http --fetch URL COUNT SIZE       (the component's side of one measurement)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +98,20 @@ int Serve(int portOut, bool asText, int quit) {
   return 0;
 }
 
+// The run of median time (and, separately, the median peak memory); failed if any run failed.
+Run Median(std::vector<Run> runs) {
+  Run median;
+  const std::size_t middle = runs.size() / 2;
+  std::nth_element(runs.begin(), runs.begin() + middle, runs.end(),
+                   [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+  median.seconds = runs[middle].seconds;
+  std::nth_element(runs.begin(), runs.begin() + middle, runs.end(),
+                   [](const Run& a, const Run& b) { return a.peakKiB < b.peakKiB; });
+  median.peakKiB = runs[middle].peakKiB;
+  median.ok = std::all_of(runs.begin(), runs.end(), [](const Run& r) { return r.ok; });
+  return median;
+}
+
 void Report(const char* what, const Run& component, const Run& curl, double work,
             const char* unit) {
   std::printf(
@@ -116,7 +131,7 @@ int main(int argc, char** argv) {
   // The server alone, for profiling a client against it: prints the port, serves until stdin
   // ends.
   if (argc == 2 && std::string(argv[1]) == "--serve") return Serve(STDOUT_FILENO, true, 0);
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
   // The server runs in a child process of its own, started before anything is allocated here:
   // a client forked from a process holding the 256 MiB body would count that body in its peak.
@@ -150,6 +165,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The rounds interleave the clients, so that a slow spell of the machine falls on all of them;
+  // the summary compares medians.
+  std::vector<Run> components, curls, curlsKept, componentsSmall, curlsSmall;
   for (int round = 0; round < rounds; ++round) {
     const Run component = Measure({program, "--fetch", bigUrl, "1", std::to_string(kBigBody)});
     const Run curl = Measure({"curl", "-s", "-0", "-o", "/dev/null", bigUrl});
@@ -167,7 +185,18 @@ int main(int argc, char** argv) {
     const Run curlSmall = Measure({"curl", "-s", "-0", "-K", config});
     Report("1,000 x 1 KiB, new connection each", componentSmall, curlSmall, kSmallRequests,
            "req/s");
+    components.push_back(component);
+    curls.push_back(curl);
+    curlsKept.push_back(curlKept);
+    componentsSmall.push_back(componentSmall);
+    curlsSmall.push_back(curlSmall);
   }
+  std::printf("\nmedians of %d rounds:\n", rounds);
+  Report("256 MiB body (MiB/s)", Median(components), Median(curls), kBigBody / 1048576.0, "MiB/s");
+  Report("256 MiB body, curl into memory", Median(components), Median(curlsKept),
+         kBigBody / 1048576.0, "MiB/s");
+  Report("1,000 x 1 KiB, new connection each", Median(componentsSmall), Median(curlsSmall),
+         kSmallRequests, "req/s");
   std::remove(config.c_str());
   close(toServer[1]);
   waitpid(serverPid, nullptr, 0);
