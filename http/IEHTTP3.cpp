@@ -1,6 +1,7 @@
 #include "http/IEHTTP3.h"
 
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "app/platform/Application.h"
@@ -97,8 +98,12 @@ void TTimeout::Execute() {
   state.transferDone = false;
   try {
     state.DoRequest();
+  } catch (const std::bad_alloc&) {
+    state.RecordFailure(u"Out of memory");
+  } catch (const std::exception& e) {
+    state.RecordFailure(os::AnsiToWide(e.what()));
   } catch (...) {
-    // An exception ends the transfer; only what it recorded is reported by the caller.
+    state.RecordFailure(u"Transfer failed");
   }
   state.transferDone = true;
   state.event.SetEvent();
@@ -107,6 +112,13 @@ void TTimeout::Execute() {
 void TTransferState::SetErrorText(WideString text) {
   std::lock_guard<std::mutex> guard(lock);
   errorText = std::move(text);
+}
+
+void TTransferState::RecordFailure(const WideString& text) {
+  // A failure the transfer recorded itself says more; one that recorded nothing must not pass
+  // for a complete response.
+  std::lock_guard<std::mutex> guard(lock);
+  if (errorCode == 0 && errorText.empty()) errorText = text;
 }
 
 void TTransferState::ResetDeadline() { deadline = Now() + SecondsToDays(timeoutSeconds.load()); }

@@ -46,6 +46,8 @@ struct TTransferState {
   // Closes the session only: the transfer's pending and following calls then fail at once.
   void CloseSession();
   void ResetDeadline();
+  // Records the failure that ended the transfer by an exception, unless one is recorded already.
+  void RecordFailure(const WideString& text);
 
   os::InternetLibrary& internet;
 

@@ -206,6 +206,18 @@ TEST(TTimeout, FailedReadEndsTheBodyAndRaisesItsCode) {
   ExpectEveryHandleClosedOnce(net, "failed read");
 }
 
+// A transfer that ends with an exception (here: no memory for the body) must not pass for a
+// complete body.
+TEST(TTimeout, TransferEndedByAnExceptionRaises) {
+  FakeInternet net;
+  net.response.headers = {"HTTP/1.1 200 OK"};
+  net.response.body = {"part", "never"};
+  net.Script(Call::InternetReadFile, {{true, 0}, {true, 0, true}});
+  TIEHTTP http(nullptr, net);
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/a"), "tiehttp error: Out of memory");
+  ExpectEveryHandleClosedOnce(net, "exception in the transfer");
+}
+
 TEST(TTimeout, EmptyBodyIsOneRead) {
   FakeInternet net;
   net.response.headers = {"HTTP/1.1 200 OK", "Content-Length: 0"};

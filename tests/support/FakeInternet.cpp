@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -202,7 +203,9 @@ bool FakeInternet::InternetReadFile(os::HINTERNET file, void* buffer, std::uint3
   r.handle = file;
   r.flags = bytesToRead;
   calls_.push_back(r);
-  if (!Next(Call::InternetReadFile).succeed) return false;
+  const Outcome outcome = Next(Call::InternetReadFile);
+  if (outcome.outOfMemory) throw std::bad_alloc();
+  if (!outcome.succeed) return false;
   if (chunk_ >= response.body.size() || bytesRead == nullptr) return true;
   const std::string& chunk = response.body[chunk_];
   std::size_t n = std::min<std::size_t>(bytesToRead, chunk.size() - chunkOffset_);

@@ -41,6 +41,8 @@ class FakeInternet final : public os::InternetLibrary {
   struct Outcome {
     bool succeed = true;
     std::uint32_t lastError = 0;
+    // The call raises std::bad_alloc, as a failed allocation inside it would.
+    bool outOfMemory = false;
   };
 
   // One call as it was made. Fields that the call has no argument for stay empty.
