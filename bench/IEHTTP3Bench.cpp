@@ -1,7 +1,8 @@
 // Whole-process comparison of the HTTP client component with the curl command-line tool, both
 // fetching from one loopback server that this program starts:
 //   - a 256 MiB body: throughput and peak memory of each process (curl writing to /dev/null, and
-//     to a file in /dev/shm, which keeps the body in memory as the component does);
+//     to a file in /dev/shm, which keeps the body in memory as the component does; and a bare
+//     socket client receiving into memory, the floor for any client that keeps the body);
 //   - 1,000 requests for 1 KiB bodies: requests per second.
 // Each measurement runs in a child process (this program with --fetch, or curl), so the time
 // and the peak resident memory reported by wait4 belong to that process alone.
@@ -9,7 +10,11 @@
 //   bench_http [rounds]                    (5 by default; medians at the end)
 //   bench_http --serve                      (the server alone: /big and /small on the printed port)
 //   bench_http --fetch URL COUNT SIZE       (the component's side of one measurement)
+//   bench_http --bare PORT PATH SIZE        (the bare client's side of one measurement)
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +25,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/IEHTTP3.h"
@@ -71,6 +77,32 @@ int Fetch(const std::string& url, int count, std::size_t size) {
   return 0;
 }
 
+// Child, for reference: the least any client keeping the body in memory must do. A bare HTTP/1.0
+// GET of `path` on the loopback `port`, each receive going straight into the free end of a memory
+// stream, no parsing beyond finding the end of the head. Fails unless the body had `size` bytes.
+int FetchBare(std::uint16_t port, const std::string& path, std::size_t size) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 1;
+  const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+  if (send(s, request.data(), request.size(), 0) != static_cast<ssize_t>(request.size())) return 1;
+  TMemoryStream received;
+  constexpr std::int64_t kReceive = 64 * 1024;
+  for (;;) {
+    const ssize_t n = recv(s, received.BeginWrite(kReceive), kReceive, 0);
+    if (n <= 0) break;
+    received.EndWrite(n);
+  }
+  close(s);
+  const std::string_view all(reinterpret_cast<const char*>(received.Memory()),
+                             static_cast<std::size_t>(received.Size()));
+  const std::size_t head = all.find("\r\n\r\n");
+  return head != std::string_view::npos && all.size() - head - 4 == size ? 0 : 1;
+}
+
 // Serves the two bodies on a loopback port until `quit` reaches its end. The port goes to
 // `portOut`, as two bytes or (`asText`) as a line.
 int Serve(int portOut, bool asText, int quit) {
@@ -112,14 +144,13 @@ Run Median(std::vector<Run> runs) {
   return median;
 }
 
-void Report(const char* what, const Run& component, const Run& curl, double work,
-            const char* unit) {
-  std::printf(
-      "%-36s component %9.1f %s  peak %7.1f MiB | curl %9.1f %s  peak %7.1f MiB | ratio "
-      "%.2f%s\n",
-      what, work / component.seconds, unit, component.peakKiB / 1024.0, work / curl.seconds, unit,
-      curl.peakKiB / 1024.0, curl.seconds / component.seconds,
-      component.ok && curl.ok ? "" : "  (A RUN FAILED)");
+// One row: the client measured, beside the reference it is compared with.
+void Report(const char* what, const char* name, const Run& run, const char* referenceName,
+            const Run& reference, double work, const char* unit) {
+  std::printf("%-34s %-9s %8.1f %s peak %6.1f MiB | %-14s %8.1f %s peak %6.1f MiB | ratio %.2f%s\n",
+              what, name, work / run.seconds, unit, run.peakKiB / 1024.0, referenceName,
+              work / reference.seconds, unit, reference.peakKiB / 1024.0,
+              reference.seconds / run.seconds, run.ok && reference.ok ? "" : "  (A RUN FAILED)");
 }
 
 }  // namespace
@@ -127,6 +158,10 @@ void Report(const char* what, const Run& component, const Run& curl, double work
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--fetch") {
     return Fetch(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
+  }
+  if (argc == 5 && std::string(argv[1]) == "--bare") {
+    return FetchBare(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3],
+                     std::strtoull(argv[4], nullptr, 10));
   }
   // The server alone, for profiling a client against it: prints the port, serves until stdin
   // ends.
@@ -166,37 +201,40 @@ int main(int argc, char** argv) {
   }
 
   // The rounds interleave the clients, so that a slow spell of the machine falls on all of them;
-  // the summary compares medians.
-  std::vector<Run> components, curls, curlsKept, componentsSmall, curlsSmall;
+  // the summary compares medians. The 256 MiB body is fetched by the component, by curl writing
+  // it to /dev/null, by curl keeping it in memory as the component does (a file on a memory file
+  // system), and by a bare socket client receiving straight into a memory stream: the least that
+  // keeping the body in memory costs on this machine.
+  const std::string kept = "/dev/shm/http_bench_body_" + std::to_string(getpid());
+  const std::string big = std::to_string(kBigBody);
+  constexpr double kBigMiB = kBigBody / 1048576.0;
+  std::vector<Run> components, curls, curlsKept, bares, componentsSmall, curlsSmall;
+  const auto report = [&](bool medians) {
+    const auto pick = [&](const std::vector<Run>& runs) {
+      return medians ? Median(runs) : runs.back();
+    };
+    Report("256 MiB body", "component", pick(components), "curl, /dev/null", pick(curls), kBigMiB,
+           "MiB/s");
+    Report("", "component", pick(components), "curl, in memory", pick(curlsKept), kBigMiB, "MiB/s");
+    Report("", "bare", pick(bares), "curl, /dev/null", pick(curls), kBigMiB, "MiB/s");
+    std::printf("%-34s component peak / body = %.2f\n", "", pick(components).peakKiB / 262144.0);
+    Report("1,000 x 1 KiB, new connection each", "component", pick(componentsSmall), "curl",
+           pick(curlsSmall), kSmallRequests, "req/s");
+  };
   for (int round = 0; round < rounds; ++round) {
-    const Run component = Measure({program, "--fetch", bigUrl, "1", std::to_string(kBigBody)});
-    const Run curl = Measure({"curl", "-s", "-0", "-o", "/dev/null", bigUrl});
-    Report("256 MiB body (MiB/s)", component, curl, kBigBody / 1048576.0, "MiB/s");
-    // curl keeping the body in memory too (a file on a memory file system), as the component
-    // keeps it in its response stream.
-    const std::string kept = "/dev/shm/http_bench_body_" + std::to_string(getpid());
-    const Run curlKept = Measure({"curl", "-s", "-0", "-o", kept, bigUrl});
+    components.push_back(Measure({program, "--fetch", bigUrl, "1", big}));
+    curls.push_back(Measure({"curl", "-s", "-0", "-o", "/dev/null", bigUrl}));
+    curlsKept.push_back(Measure({"curl", "-s", "-0", "-o", kept, bigUrl}));
     std::remove(kept.c_str());
-    Report("256 MiB body, curl into memory", component, curlKept, kBigBody / 1048576.0, "MiB/s");
-    std::printf("%-36s component peak / body = %.2f\n", "", component.peakKiB / 262144.0);
-
-    const Run componentSmall =
-        Measure({program, "--fetch", smallUrl, std::to_string(kSmallRequests), "1024"});
-    const Run curlSmall = Measure({"curl", "-s", "-0", "-K", config});
-    Report("1,000 x 1 KiB, new connection each", componentSmall, curlSmall, kSmallRequests,
-           "req/s");
-    components.push_back(component);
-    curls.push_back(curl);
-    curlsKept.push_back(curlKept);
-    componentsSmall.push_back(componentSmall);
-    curlsSmall.push_back(curlSmall);
+    bares.push_back(Measure({program, "--bare", std::to_string(port), "/big", big}));
+    componentsSmall.push_back(
+        Measure({program, "--fetch", smallUrl, std::to_string(kSmallRequests), "1024"}));
+    curlsSmall.push_back(Measure({"curl", "-s", "-0", "-K", config}));
+    std::printf("round %d:\n", round + 1);
+    report(false);
   }
   std::printf("\nmedians of %d rounds:\n", rounds);
-  Report("256 MiB body (MiB/s)", Median(components), Median(curls), kBigBody / 1048576.0, "MiB/s");
-  Report("256 MiB body, curl into memory", Median(components), Median(curlsKept),
-         kBigBody / 1048576.0, "MiB/s");
-  Report("1,000 x 1 KiB, new connection each", Median(componentsSmall), Median(curlsSmall),
-         kSmallRequests, "req/s");
+  report(true);
   std::remove(config.c_str());
   close(toServer[1]);
   waitpid(serverPid, nullptr, 0);
