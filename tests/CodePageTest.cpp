@@ -7,7 +7,8 @@ namespace {
 TEST(CodePage, ConvertsCodePage936BothWays) {
   EXPECT_EQ(os::AnsiToWide("\xD6\xD0\xCE\xC4 ok"), u"\u4E2D\u6587 ok");
   EXPECT_EQ(os::WideToAnsi(u"\u4E2D\u6587 ok"), "\xD6\xD0\xCE\xC4 ok");
-  EXPECT_EQ(os::WideToAnsi(u"\u5854\u514B\u5854\u5347\u7EA7"), "\xCB\xFE\xBF\xCB\xCB\xFE\xC9\xFD\xBC\xB6");
+  EXPECT_EQ(os::WideToAnsi(u"\u5854\u514B\u5854\u5347\u7EA7"),
+            "\xCB\xFE\xBF\xCB\xCB\xFE\xC9\xFD\xBC\xB6");
   EXPECT_EQ(os::AnsiToWide(""), u"");
   EXPECT_EQ(os::WideToAnsi(u""), "");
   // ASCII, zeros and the last ASCII code included, passes unchanged; 0x80 is the euro sign.

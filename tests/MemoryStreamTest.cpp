@@ -134,7 +134,8 @@ TEST(MemoryStream, InPlaceWritesMatchWrite) {
 
   ASSERT_EQ(inPlace.Size(), written.Size());
   EXPECT_EQ(inPlace.Position(), written.Position());
-  EXPECT_EQ(std::memcmp(inPlace.Memory(), written.Memory(), static_cast<std::size_t>(written.Size())), 0);
+  EXPECT_EQ(
+      std::memcmp(inPlace.Memory(), written.Memory(), static_cast<std::size_t>(written.Size())), 0);
 
   EXPECT_EQ(inPlace.BeginWrite(0), nullptr);
   inPlace.SetPosition(-1);

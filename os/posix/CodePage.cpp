@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 namespace os {
 namespace {
