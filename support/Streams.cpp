@@ -93,17 +93,10 @@ std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
-  if (count <= 0 || position_ < 0) return 0;
-  const std::int64_t end = position_ + count;
-  if (end > size_) {
-    Reserve(end);
-    Prepare(end);
-    if (position_ > size_)
-      std::memset(data_ + size_, 0, static_cast<std::size_t>(position_ - size_));
-    size_ = end;
-  }
-  std::memcpy(data_ + position_, buffer, static_cast<std::size_t>(count));
-  position_ = end;
+  std::uint8_t* space = BeginWrite(count);
+  if (space == nullptr) return 0;
+  std::memcpy(space, buffer, static_cast<std::size_t>(count));
+  EndWrite(count);
   return count;
 }
 

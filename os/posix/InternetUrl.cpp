@@ -80,6 +80,19 @@ bool StorePart(std::u16string_view part, bool unescape, char16_t*& buffer, std::
   return true;
 }
 
+// The receive time-out is the one process-wide option; the security flags belong to a request.
+bool IsGlobalOption(std::uint32_t option, std::uint32_t& error) {
+  if (option == INTERNET_OPTION_SECURITY_FLAGS) {
+    error = kErrorIncorrectHandleType;
+    return false;
+  }
+  if (option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+    error = kErrorInvalidOption;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CrackUrl(const char16_t* url, std::uint32_t urlLength, std::uint32_t flags,
@@ -201,14 +214,7 @@ bool CrackUrl(const char16_t* url, std::uint32_t urlLength, std::uint32_t flags,
 
 bool QueryGlobalOption(std::uint32_t option, void* buffer, std::uint32_t* bufferLength,
                        std::uint32_t& error) {
-  if (option == INTERNET_OPTION_SECURITY_FLAGS) {
-    error = kErrorIncorrectHandleType;
-    return false;
-  }
-  if (option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
-    error = kErrorInvalidOption;
-    return false;
-  }
+  if (!IsGlobalOption(option, error)) return false;
   if (bufferLength == nullptr) {
     error = kErrorInvalidParameter;
     return false;
@@ -226,14 +232,7 @@ bool QueryGlobalOption(std::uint32_t option, void* buffer, std::uint32_t* buffer
 
 bool SetGlobalOption(std::uint32_t option, const void* buffer, std::uint32_t bufferLength,
                      std::uint32_t& error) {
-  if (option == INTERNET_OPTION_SECURITY_FLAGS) {
-    error = kErrorIncorrectHandleType;
-    return false;
-  }
-  if (option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
-    error = kErrorInvalidOption;
-    return false;
-  }
+  if (!IsGlobalOption(option, error)) return false;
   if (buffer == nullptr || bufferLength != sizeof(std::uint32_t)) {
     error = kErrorInvalidParameter;
     return false;
