@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -92,10 +93,15 @@ bool PeerGone(Socket s) {
 struct LoopbackServer::Shared {
   std::mutex mutex;
   std::condition_variable changed;
-  std::map<std::string, Response> scripts;
+  // Shared with the connections that answer from them, so a large body is never copied.
+  std::map<std::string, std::shared_ptr<const Response>> scripts;
   std::vector<Request> requests;
   std::set<std::intptr_t> open;  // connection sockets being served
-  std::vector<std::thread> connections;
+  // Connection threads by number; a thread that has answered leaves its number in `finished`
+  // and is joined when the next connection arrives, so a long run keeps no dead threads.
+  std::map<std::uint64_t, std::thread> connections;
+  std::vector<std::uint64_t> finished;
+  std::uint64_t nextConnection = 0;
   bool released = false;
   bool stopping = false;
   int stalled = 0;  // responses that reached their stall
@@ -148,7 +154,6 @@ LoopbackServer::LoopbackServer(std::uint16_t port) : shared_(std::make_shared<Sh
 }
 
 LoopbackServer::~LoopbackServer() {
-  std::vector<std::thread> connections;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->stopping = true;
@@ -167,11 +172,12 @@ LoopbackServer::~LoopbackServer() {
   acceptor_.join();
   CloseSocket(wake);
   CloseSocket(ToSocket(listener_));
+  std::map<std::uint64_t, std::thread> connections;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     connections.swap(shared_->connections);
   }
-  for (std::thread& t : connections) t.join();
+  for (auto& [number, thread] : connections) thread.join();
 }
 
 std::string LoopbackServer::Url(const std::string& path) const {
@@ -185,7 +191,7 @@ std::u16string LoopbackServer::WideUrl(const std::string& path) const {
 
 void LoopbackServer::On(const std::string& path, Response response) {
   std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->scripts[path] = std::move(response);
+  shared_->scripts[path] = std::make_shared<const Response>(std::move(response));
 }
 
 void LoopbackServer::Release() {
@@ -237,9 +243,26 @@ void LoopbackServer::AcceptLoop() {
       return;
     }
     if (client == kNoSocket) continue;
+    // A finished thread has nothing left to do but return, so joining it here is short.
+    for (std::uint64_t number : shared_->finished) {
+      auto done = shared_->connections.find(number);
+      done->second.join();
+      shared_->connections.erase(done);
+    }
+    shared_->finished.clear();
     auto handle = static_cast<std::intptr_t>(client);
-    shared_->open.insert(handle);
-    shared_->connections.emplace_back([this, handle] { Serve(handle); });
+    const std::uint64_t number = shared_->nextConnection++;
+    try {
+      shared_->connections.emplace(number, std::thread([this, handle, number] {
+                                     Serve(handle);
+                                     std::lock_guard<std::mutex> done(shared_->mutex);
+                                     shared_->finished.push_back(number);
+                                   }));
+      shared_->open.insert(handle);
+    } catch (const std::system_error&) {
+      // No thread for this connection: the client sees it closed instead of the server ending.
+      CloseSocket(client);
+    }
   }
 }
 
@@ -303,13 +326,18 @@ void LoopbackServer::Serve(std::intptr_t handle) {
     }
 
     std::string path = request.target.substr(0, request.target.find('?'));
-    Response response = Response::Text("not found", "HTTP/1.1 404 Not Found");
+    std::shared_ptr<const Response> scripted;
     {
       std::lock_guard<std::mutex> lock(shared.mutex);
       auto script = shared.scripts.find(path);
-      if (script != shared.scripts.end()) response = script->second;
+      if (script != shared.scripts.end()) scripted = script->second;
       shared.requests.push_back(std::move(request));
     }
+    if (!scripted) {
+      scripted =
+          std::make_shared<const Response>(Response::Text("not found", "HTTP/1.1 404 Not Found"));
+    }
+    const Response& response = *scripted;
     shared.changed.notify_all();
 
     if (response.stall == Stall::BeforeAnswer && !stall(response.stallLimit)) return;
