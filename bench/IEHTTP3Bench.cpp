@@ -90,7 +90,7 @@ int FetchBare(std::uint16_t port, const std::string& path, std::size_t size) {
   const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
   if (send(s, request.data(), request.size(), 0) != static_cast<ssize_t>(request.size())) return 1;
   TMemoryStream received;
-  constexpr std::int64_t kReceive = 64 * 1024;
+  constexpr std::int64_t kReceive = 512 * 1024;
   for (;;) {
     const ssize_t n = recv(s, received.BeginWrite(kReceive), kReceive, 0);
     if (n <= 0) break;
