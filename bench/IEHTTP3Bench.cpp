@@ -3,7 +3,9 @@
 //   - a 256 MiB body: throughput and peak memory of each process (curl writing to /dev/null, and
 //     to a file in /dev/shm, which keeps the body in memory as the component does; and a bare
 //     socket client receiving into memory, the floor for any client that keeps the body);
-//   - 1,000 requests for 1 KiB bodies: requests per second.
+//   - 1,000 requests for 1 KiB bodies: requests per second; and, for reference, the same requests
+//     through the platform's internet library alone, on the calling thread and on a thread per
+//     request, which parts the component's cost into the library's and its transfer thread's.
 // Each measurement runs in a child process (this program with --fetch, or curl), so the time
 // and the peak resident memory reported by wait4 belong to that process alone.
 //
@@ -11,6 +13,7 @@
 //   bench_http --serve                      (the server alone: /big and /small on the printed port)
 //   bench_http --fetch URL COUNT SIZE       (the component's side of one measurement)
 //   bench_http --bare PORT PATH SIZE        (the bare client's side of one measurement)
+//   bench_http --library PORT COUNT caller|thread   (the library alone, COUNT requests)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -26,9 +29,11 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "http/IEHTTP3.h"
+#include "os/Internet.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace {
@@ -73,6 +78,42 @@ int Fetch(const std::string& url, int count, std::size_t size) {
   for (int i = 0; i < count; ++i) {
     http.ExecuteURL(wide);
     if (static_cast<std::size_t>(http.ResponseStream->Size()) != size) return 1;
+  }
+  return 0;
+}
+
+// Child, for reference: fetches /small `count` times through the platform's internet library
+// with the calls the component makes, each request on the calling thread or (`ownThread`) on a
+// new thread that the caller waits for, as the component runs its transfers. Fails unless every
+// body had 1,024 bytes.
+int FetchThroughLibrary(std::uint16_t port, int count, bool ownThread) {
+  os::InternetLibrary& net = os::DefaultInternet();
+  std::vector<char> buffer(32768);
+  const auto fetch = [&] {
+    os::HINTERNET session =
+        net.InternetOpenW(u"bench", os::INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    os::HINTERNET connection = net.InternetConnectW(session, u"127.0.0.1", port, nullptr, nullptr,
+                                                    os::INTERNET_SERVICE_HTTP, 0, 0);
+    os::HINTERNET request = net.HttpOpenRequestW(connection, u"GET", u"/small", u"HTTP/1.0",
+                                                 nullptr, nullptr, os::INTERNET_FLAG_RELOAD, 0);
+    std::size_t total = 0;
+    if (net.HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+      std::uint32_t n = 0;
+      while (net.InternetReadFile(request, buffer.data(), 32768, &n) && n > 0) total += n;
+    }
+    net.InternetCloseHandle(request);
+    net.InternetCloseHandle(connection);
+    net.InternetCloseHandle(session);
+    return total == 1024;
+  };
+  for (int i = 0; i < count; ++i) {
+    bool ok = false;
+    if (ownThread) {
+      std::thread([&] { ok = fetch(); }).join();
+    } else {
+      ok = fetch();
+    }
+    if (!ok) return 1;
   }
   return 0;
 }
@@ -159,6 +200,10 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--fetch") {
     return Fetch(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
   }
+  if (argc == 5 && std::string(argv[1]) == "--library") {
+    return FetchThroughLibrary(static_cast<std::uint16_t>(std::atoi(argv[2])), std::atoi(argv[3]),
+                               std::string(argv[4]) == "thread");
+  }
   if (argc == 5 && std::string(argv[1]) == "--bare") {
     return FetchBare(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3],
                      std::strtoull(argv[4], nullptr, 10));
@@ -208,7 +253,10 @@ int main(int argc, char** argv) {
   const std::string kept = "/dev/shm/http_bench_body_" + std::to_string(getpid());
   const std::string big = std::to_string(kBigBody);
   constexpr double kBigMiB = kBigBody / 1048576.0;
-  std::vector<Run> components, curls, curlsKept, bares, componentsSmall, curlsSmall;
+  // The small requests are also made through the internet library alone, on the calling thread
+  // and on a new thread per request: what the library costs, and what the thread costs.
+  std::vector<Run> components, curls, curlsKept, bares, componentsSmall, curlsSmall, libraries,
+      libraryThreads;
   const auto report = [&](bool medians) {
     const auto pick = [&](const std::vector<Run>& runs) {
       return medians ? Median(runs) : runs.back();
@@ -220,6 +268,10 @@ int main(int argc, char** argv) {
     std::printf("%-34s component peak / body = %.2f\n", "", pick(components).peakKiB / 262144.0);
     Report("1,000 x 1 KiB, new connection each", "component", pick(componentsSmall), "curl",
            pick(curlsSmall), kSmallRequests, "req/s");
+    Report("  library, calling thread", "library", pick(libraries), "curl", pick(curlsSmall),
+           kSmallRequests, "req/s");
+    Report("  library, a thread per request", "library", pick(libraryThreads), "curl",
+           pick(curlsSmall), kSmallRequests, "req/s");
   };
   for (int round = 0; round < rounds; ++round) {
     components.push_back(Measure({program, "--fetch", bigUrl, "1", big}));
@@ -230,6 +282,9 @@ int main(int argc, char** argv) {
     componentsSmall.push_back(
         Measure({program, "--fetch", smallUrl, std::to_string(kSmallRequests), "1024"}));
     curlsSmall.push_back(Measure({"curl", "-s", "-0", "-K", config}));
+    const std::string portText = std::to_string(port), count = std::to_string(kSmallRequests);
+    libraries.push_back(Measure({program, "--library", portText, count, "caller"}));
+    libraryThreads.push_back(Measure({program, "--library", portText, count, "thread"}));
     std::printf("round %d:\n", round + 1);
     report(false);
   }
