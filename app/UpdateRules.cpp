@@ -18,6 +18,31 @@ void TakeBetween(AnsiString& buffer, const AnsiString& startTag, const AnsiStrin
   buffer.erase(0, end + endTag.size());
 }
 
+namespace {
+
+// True for a path segment that Windows opens as a device instead of a file: CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM0-COM9 or LPT0-LPT9 (with the superscript digits 1-3 as well) in any letter
+// case, alone or followed by an extension or by blanks. Saving under such a name, or writing the
+// temporary file beside it, would send the bytes to the device.
+bool IsDeviceName(std::u16string_view segment) {
+  segment = segment.substr(0, segment.find(u'.'));
+  while (!segment.empty() && segment.back() == u' ') segment.remove_suffix(1);
+  std::u16string upper(segment);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+    if (upper == device) return true;
+  }
+  if (upper.size() != 4 || (upper.compare(0, 3, u"COM") != 0 && upper.compare(0, 3, u"LPT") != 0))
+    return false;
+  const char16_t digit = upper[3];
+  return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+         digit == u'\u00B3';
+}
+
+}  // namespace
+
 void CheckServerFileName(const AnsiString& name) {
   auto refuse = [&name](const char* why) {
     throw EUpdateError("Refused file name \"" + name + "\": " + why);
@@ -42,6 +67,7 @@ void CheckServerFileName(const AnsiString& name) {
     // ".", ".." and the like: Windows drops trailing dots and blanks, so any segment made of
     // them alone names the directory itself or its parent.
     if (segment.find_first_not_of(u". ") == WideString::npos) refuse("relative path segment");
+    if (IsDeviceName(segment)) refuse("device name");
     start = end + 1;
   }
 }

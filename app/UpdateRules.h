@@ -21,7 +21,8 @@ class EUpdateError : public Exception {
 
 // Raises EUpdateError unless `name` is a plain relative file name that stays inside the
 // directory it is saved under: no drive, root or UNC prefix, no "." or ".." segment, no
-// character that Windows forbids in file names (control characters and <>:"|?*).
+// character that Windows forbids in file names (control characters and <>:"|?*), no segment
+// that names a device (CON, NUL, COM1, LPT1 and the like, with or without an extension).
 void CheckServerFileName(const AnsiString& name);
 
 // What a finished request delivered, as the worker judges it.

@@ -33,7 +33,8 @@ TEST(TakeBetween, TakesTokensFromTheFrontByExactTags) {
 
 TEST(CheckServerFileName, AcceptsPlainRelativeNames) {
   for (const char* name : {"TakTak.exe", "index.html", "css\\site.css", "img/logo.png",
-                           "\xD6\xD0\xCE\xC4.txt", "a b.txt", "v1.2.3.js", "\x81\x7C.txt"}) {
+                           "\xD6\xD0\xCE\xC4.txt", "a b.txt", "v1.2.3.js", "\x81\x7C.txt",
+                           "console.txt", "com10", "lpt", "nul_x.txt", "xcon", "x\\auxiliary"}) {
     EXPECT_NO_THROW(CheckServerFileName(name)) << name;
   }
 }
@@ -45,6 +46,15 @@ TEST(CheckServerFileName, RefusesNamesThatLeaveTheDirectoryOrAreNotFileNames) {
         "x\\ . \\y", "a\\\\b", "dir\\", "index.html:stream", "a<b", "a>b", "a\"b", "a|b", "a?b",
         "a*b", "a\tb", "a\r\nb", "a\x01"}) {
     EXPECT_THROW(CheckServerFileName(name), EUpdateError) << testing::PrintToString(name);
+  }
+}
+
+// Windows opens these as devices whatever the directory and extension: the body, or the
+// temporary file written beside the target, would go to the device.
+TEST(CheckServerFileName, RefusesDeviceNames) {
+  for (const char* name : {"CON", "nul.txt", "Aux.tar.gz", "prn ", "con .js", "css\\com1",
+                           "LPT9.html", "com0", "CONIN$", "conout$.txt", "lpt1\\x.js", "aux\\x"}) {
+    EXPECT_THROW(CheckServerFileName(name), EUpdateError) << name;
   }
 }
 
