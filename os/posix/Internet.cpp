@@ -206,6 +206,9 @@ struct Request final : Handle {
   curl_slist* headerList = nullptr;
   bool sent = false;
   bool headersComplete = false;
+  // True until the first line of a response head has been seen: only there is a line starting
+  // "HTTP/" a status line; elsewhere it is a header line like any other.
+  bool atHeadStart = true;
   bool done = false;
   CURLcode result = CURLE_OK;
   long status = 0;
@@ -334,20 +337,23 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   r.lastActivity = std::chrono::steady_clock::now();
   std::string line(data, size * count);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (line.compare(0, 5, "HTTP/") == 0) {
+  if (r.atHeadStart && line.compare(0, 5, "HTTP/") == 0) {
     // A new response head: an interim one or a redirect is replaced by what follows it.
+    r.atHeadStart = false;
     r.headers.assign(1, line);
     std::size_t blank = line.find(' ');
     r.status = blank == std::string::npos ? 0 : std::strtol(line.c_str() + blank + 1, nullptr, 10);
   } else if (line.empty()) {
     bool interim = r.status >= 100 && r.status < 200;
+    // curl follows any 3xx response that names a place to go; one without it is final.
     bool followed = false;
-    if (r.status == 301 || r.status == 302 || r.status == 303 || r.status == 307 ||
-        r.status == 308) {
+    if (r.status >= 300 && r.status < 400) {
       followed = std::any_of(r.headers.begin() + 1, r.headers.end(), [](const std::string& h) {
-        return Lower(h.substr(0, 9)) == "location:";
+        return Lower(h.substr(0, 9)) == "location:" &&
+               h.find_first_not_of(" \t", 9) != std::string::npos;
       });
     }
+    r.atHeadStart = interim || followed;
     if (!interim && !followed) r.headersComplete = true;
   } else if (!r.headers.empty()) {
     r.headers.push_back(line);
@@ -358,6 +364,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   Request& r = *static_cast<Request*>(user);
   r.lastActivity = std::chrono::steady_clock::now();
+  // curl hands over the body of the final response only, so its head is complete whatever it
+  // looked like (an unrequested 101, say); otherwise a send could wait for ever behind a full
+  // buffer.
+  r.headersComplete = true;
   const std::size_t total = size * count;
   std::size_t taken = 0;
   // A waiting read takes the bytes first; it waits only while nothing is buffered, so the order
@@ -407,6 +417,9 @@ bool Pump(Request& r, Ready ready) {
     ~PumpingFlag() { r.pumping = false; }
   } flag{r};
   std::uint32_t timeoutMs = posix::ReceiveTimeoutMs();
+  // The receive time-out counts from this call on: time the caller spent between calls is no
+  // lack of progress of the transfer.
+  r.lastActivity = std::chrono::steady_clock::now();
   while (!ready() && !r.done) {
     if (r.Cancelled()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     int running = 0;
@@ -434,11 +447,15 @@ bool Configure(Request& r, const std::string& headerText) {
   CURL* e = r.easy;
   curl_easy_reset(e);
   const Connection& c = *r.connection;
-  std::string host = c.host.find(':') != std::string::npos ? "[" + c.host + "]" : c.host;
+  // An IPv6 address goes in brackets, unless it came with them as the URL had it.
+  const bool bare6 = c.host.find(':') != std::string::npos && c.host.front() != '[';
+  const std::string host = bare6 ? "[" + c.host + "]" : c.host;
   std::string url = std::string(r.secure ? "https://" : "http://") + host + ":" +
                     std::to_string(c.port) + EscapePath(r.path);
   curl_easy_setopt(e, CURLOPT_URL, url.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  // A proxy's answer to the tunnel request is not the server's response.
+  curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   // Curl handles are pooled, connections are not: each request's connection closes with its
   // transfer.
   curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
@@ -631,6 +648,7 @@ class PosixInternet final : public InternetLibrary {
     r->result = CURLE_OK;
     r->status = 0;
     r->headers.clear();
+    r->atHeadStart = true;
     r->buffered.clear();
     r->offset = 0;
     r->paused = false;
