@@ -75,6 +75,11 @@ class GzipReader {
   // Decodes up to `count` bytes into `buffer`: the number delivered, 0 at the end, -1 after a
   // data error.
   int Read(std::uint8_t* buffer, int count);
+  // Once Read has returned 0 or -1: true when the decoded bytes are all the input held. False
+  // when the input ended inside a member's header or deflate data, or a fault in a header, in
+  // deflate data or in a complete trailer stopped the decode. A trailer cut short at the end of
+  // the input loses nothing.
+  bool Whole() const { return whole_ && (status_ != Status::ok || passThrough_); }
 
  private:
   enum class Status { ok, endOfStream, dataError };
@@ -93,6 +98,7 @@ class GzipReader {
   z_stream inflater_{};
   bool opened_ = false;
   Status status_ = Status::ok;
+  bool whole_ = true;
   bool endOfInput_ = false;
   bool passThrough_ = false;
   std::uint32_t crc_ = 0;
@@ -181,6 +187,7 @@ void GzipReader::CheckHeader() {
   const int flags = FetchByte();
   if (method != Z_DEFLATED || flags < 0 || (flags & 0xE0) != 0) {
     status_ = Status::dataError;
+    whole_ = false;
     return;
   }
   for (int i = 0; i < 6; ++i) FetchByte();  // time stamp, extra flags, operating system
@@ -203,6 +210,7 @@ void GzipReader::CheckHeader() {
     FetchByte();
   }
   status_ = endOfInput_ ? Status::dataError : Status::ok;
+  if (endOfInput_) whole_ = false;  // the header was cut short
 }
 
 int GzipReader::Read(std::uint8_t* buffer, int count) {
@@ -241,8 +249,12 @@ int GzipReader::Read(std::uint8_t* buffer, int count) {
       const std::uint32_t storedCrc = FetchUInt32();
       const std::uint32_t storedSize = FetchUInt32();
       if (status_ == Status::ok && (storedCrc != crc_ || storedSize != memberSize_)) {
+        // A damaged member: its bytes are kept, but they are not to be trusted.
         status_ = Status::dataError;
+        whole_ = false;
       }
+      // A trailer cut short ends the input after deflate data that ended: nothing is missing
+      // (a zlib body read in this layout ends so, its Adler-32 taken for half a trailer).
       if (status_ == Status::ok) {
         CheckHeader();
         if (status_ == Status::ok) {
@@ -253,8 +265,10 @@ int GzipReader::Read(std::uint8_t* buffer, int count) {
       }
     } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
       status_ = Status::dataError;  // corrupt data, or no memory left for the inflater
+      whole_ = false;
     }
-    if (status_ != Status::ok || endOfInput_ || !progress) break;
+    // Bytes put back for passing through are still to come, even at the end of the input.
+    if (status_ != Status::ok || (endOfInput_ && !passThrough_) || !progress) break;
   }
   crc_ = crc32(crc_, crcFrom, static_cast<uInt>(inflater_.next_out - crcFrom));
   return count - static_cast<int>(inflater_.avail_out);
@@ -262,7 +276,8 @@ int GzipReader::Read(std::uint8_t* buffer, int count) {
 
 }  // namespace
 
-void InflateZlibStream(TMemoryStream& source, TMemoryStream& output) {
+bool InflateZlibStream(TMemoryStream& source, TMemoryStream& output) {
+  bool complete = false;
   const std::int64_t position = source.Position();
   const std::int64_t available = source.Size() - position;
   if (available > 0 && position >= 0) {
@@ -279,7 +294,6 @@ void InflateZlibStream(TMemoryStream& source, TMemoryStream& output) {
     const std::int64_t step = static_cast<std::int64_t>((inLeft + 255) & ~std::size_t{255});
     std::int64_t capacity = step;
     std::int64_t produced = 0;
-    bool complete = false;
     OutputRollback rollback(output, start);
 
     z_stream inflater{};
@@ -317,9 +331,11 @@ void InflateZlibStream(TMemoryStream& source, TMemoryStream& output) {
     }
   }
   output.SetPosition(0);
+  return complete;
 }
 
-std::unique_ptr<TTntMemoryStream> GunzipStream(TMemoryStream& source) {
+std::unique_ptr<TTntMemoryStream> GunzipStream(TMemoryStream& source, bool* whole) {
+  if (whole != nullptr) *whole = false;
   auto output = std::make_unique<TTntMemoryStream>();
   auto reader = std::make_unique<GzipReader>(source);
   if (!reader->Opened()) return output;
@@ -329,41 +345,46 @@ std::unique_ptr<TTntMemoryStream> GunzipStream(TMemoryStream& source) {
     if (got <= 0) break;
     output->WriteBuffer(chunk, got);
   }
+  if (whole != nullptr) *whole = reader->Whole();
   return output;
 }
 
-void DecodeAs(TMemoryStream& source, std::unique_ptr<TTntMemoryStream>& output, char mode) {
+bool DecodeAs(TMemoryStream& source, std::unique_ptr<TTntMemoryStream>& output, char mode) {
+  bool whole = false;
   if (mode == 'Z') {
     source.SetPosition(8);
-    InflateZlibStream(source, *output);
+    whole = InflateZlibStream(source, *output);
   } else if (mode == 'G') {
     source.SetPosition(0);
-    output = GunzipStream(source);
+    output = GunzipStream(source, &whole);
   }
+  return whole;
 }
 
-void DecodeCompressed(std::unique_ptr<TTntMemoryStream>& stream, const WideString& url, char mode) {
-  if (stream == nullptr) return;
+bool DecodeCompressed(std::unique_ptr<TTntMemoryStream>& stream, const WideString& url, char mode) {
+  if (stream == nullptr) return true;
   std::uint8_t head[sizeof kSignature];
   const std::int64_t got = stream->Read(head, sizeof head);
   if (got < static_cast<std::int64_t>(sizeof head) ||
       std::memcmp(head, kSignature, sizeof kSignature) != 0) {
     stream->SetPosition(0);
-    return;
+    return true;
   }
 
   auto out = std::make_unique<TTntMemoryStream>();
   char m = mode == 'G' ? 'G' : 'Z';
   // A URL naming an .asp page selects the gzip layout, whatever the caller prefers.
   if (os::WideLowerCase(url).find(u".asp") != WideString::npos) m = 'G';
+  bool whole = false;
   try {
-    DecodeAs(*stream, out, m);
+    whole = DecodeAs(*stream, out, m);
   } catch (...) {
     // The first attempt may fail for want of memory or a failing read; the other layout is
     // tried next, and whatever that one raises reaches the caller.
     if (out == nullptr) out = std::make_unique<TTntMemoryStream>();
     out->SetSize(0);
   }
-  if (out->Size() == 0) DecodeAs(*stream, out, m == 'Z' ? 'G' : 'Z');
+  if (out->Size() == 0) whole = DecodeAs(*stream, out, m == 'Z' ? 'G' : 'Z');
   stream = std::move(out);
+  return whole;
 }
