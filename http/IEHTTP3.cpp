@@ -217,8 +217,8 @@ void TTransferState::Transfer(std::uint32_t& code) {
       custom = HeaderValue(headers, u"Custom-Content-Length");
     }
     std::int32_t value = 0;
-    // A value that is no integer is ignored, as if the header were absent.
-    if (!custom.empty() && custom != u"0" && ParseInt32(custom, value)) {
+    // A value that is no integer, or none above 0, is ignored, as if the header were absent.
+    if (!custom.empty() && custom != u"0" && ParseInt32(custom, value) && value > 0) {
       contentLength = static_cast<std::uint32_t>(value);
     }
   }
@@ -666,6 +666,7 @@ bool TIEHTTP::RunRequest(const std::shared_ptr<TTransferState>& state) {
   FTransfer = state;
   ResetDeadline();
   FTimedOut = false;
+  FBodyDecodedWhole = true;
   FHandlesClosed = false;
   FLastReadTime = Now();
   FLastPacketEventTime = Now();
@@ -698,10 +699,17 @@ bool TIEHTTP::RunRequest(const std::shared_ptr<TTransferState>& state) {
   if (FTransfer != state) return false;
   FTransfer.reset();
 
-  ResponseStream->SetPosition(0);
-  DecodeCompressed(ResponseStream, FURL, FDecodeMode);
-  ResponseStream->SetPosition(0);
-  ConvertBody();
+  try {
+    ResponseStream->SetPosition(0);
+    FBodyDecodedWhole = DecodeCompressed(ResponseStream, FURL, FDecodeMode);
+    ResponseStream->SetPosition(0);
+    ConvertBody();
+  } catch (...) {
+    // The transfer is over, so Execute leaves this to the caller: without it the component
+    // would stay busy for good.
+    CleanUp();
+    throw;
+  }
   return true;
 }
 
@@ -745,7 +753,8 @@ void TIEHTTP::WaitForTransfer(const std::shared_ptr<TTransferState>& state) {
       Application().PumpMessages();
       if (FTransfer != state) return;
     }
-    if (FTimeout > 0 && Now() > state->deadline) {
+    // A transfer that has finished is taken, however late the caller came back to look.
+    if (FTimeout > 0 && !state->transferDone && Now() > state->deadline) {
       // What the transfer recorded up to now counts; failures that closing the session causes
       // in it do not.
       TakeResults(*state, false);

@@ -205,6 +205,9 @@ class TIEHTTP {
   const WideString& ErrorText() const { return FErrorText; }
   bool Busy() const { return FBusy != 0; }
   bool TimedOut() const { return FTimedOut; }
+  // False when the last response's body carried the compressed-body signature but did not decode
+  // whole (cut short or damaged); ResponseStream holds what did decode, as always.
+  bool BodyDecodedWhole() const { return FBodyDecodedWhole; }
   std::uint32_t PacketCount() const { return FPacketCount; }
   std::uint32_t PacketEvents() const { return FPacketEvents; }
   std::uint32_t TimerEvents() const { return FTimerEvents; }
@@ -230,6 +233,7 @@ class TIEHTTP {
   std::int32_t FTimeout = 90;
   std::int32_t FTimerIntervalSeconds = 0;
   bool FTimedOut = false;
+  bool FBodyDecodedWhole = true;
   bool FHandlesClosed = false;
   bool FBlockingMode = true;
   TDateTime FLastReadTime = 0;

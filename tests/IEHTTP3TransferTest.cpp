@@ -3,7 +3,9 @@
 // flags, the content-length rules and the closing of handles.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "http/IEHTTP3.h"
 #include "os/CodePage.h"
@@ -179,6 +181,10 @@ TEST(TTimeout, ContentLengthRules) {
       {{"Content-Length: 1", "Custom-Content-Length: 500"}, 500},
       {{"Custom-Content-Length: 12ab"}, 1},
       {{"Custom-Content-Length: 99999999999"}, 1},
+      // Not above 0: ignored too (a -1 would otherwise read as 4294967295).
+      {{"Custom-Content-Length: -1"}, 1},
+      {{"Custom-Content-Length: 00"}, 1},
+      {{"Custom-Content-Length: +0"}, 1},
   };
   for (const Case& c : cases) {
     FakeInternet net;
@@ -192,6 +198,64 @@ TEST(TTimeout, ContentLengthRules) {
     // A value that is no integer is ignored: the body still arrives.
     EXPECT_EQ(http.ResponseLines->Text(), "body\r\n") << name;
   }
+}
+
+// A failure after the transfer (here the response lines refusing the body) reaches the caller,
+// and the component is free for the next request instead of staying busy for good.
+TEST(TTimeout, FailureWhileCompletingLeavesTheComponentIdle) {
+  struct RefusingLines : TStringList {
+    void Changed() override {
+      if (Count() > 0) throw Exception("no room for the lines");
+    }
+  };
+  FakeInternet net;
+  net.response.headers = {"HTTP/1.1 200 OK"};
+  net.response.body = {"body"};
+  TIEHTTP http(nullptr, net);
+  http.ResponseLines = std::make_unique<RefusingLines>();
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/a"), "no room for the lines");
+  EXPECT_FALSE(http.Busy());
+  http.ResponseLines = std::make_unique<TStringList>();
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/a"), "");
+  EXPECT_EQ(net.CallsOf(Call::HttpSendRequest).size(), 2u);
+}
+
+// Whether a compressed body decoded whole is told apart from the bytes it decoded to.
+TEST(TTimeout, CompressedBodyCutShortIsReported) {
+  const std::string signature("\x1F\x8B\x08\x00\x00\x00\x00\x00", 8);
+  FakeInternet net;
+  net.response.headers = {"HTTP/1.1 200 OK"};
+  // A gzip member whose deflate data stops after a few stored bytes.
+  net.response.body = {signature + std::string("\x00\x03\x00\x0A\x00\xF5\xFF", 7) + "abc"};
+  TIEHTTP http(nullptr, net);
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/page.asp"), "");
+  EXPECT_FALSE(http.BodyDecodedWhole());
+  EXPECT_EQ(http.ResponseLines->Text(), "abc\r\n");
+  net.response.body = {"plain"};
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/page.asp"), "");
+  EXPECT_TRUE(http.BodyDecodedWhole());
+}
+
+// A transfer that finished is taken even when the caller comes back to look only after the
+// time-out has passed (here a slow progress handler): it is not cut and emptied as a stall.
+TEST(TTimeout, FinishedTransferIsTakenHoweverLateTheCallerLooks) {
+  FakeInternet net;
+  net.response.headers = {"HTTP/1.1 200 OK"};
+  net.response.body = {"body"};
+  TIEHTTP http(nullptr, net);
+  http.SetTimeout(1);
+  bool slowed = false;
+  http.OnPacketRead = [&](TIEHTTP*) {
+    if (slowed) return;
+    slowed = true;
+    // The transfer ends (its handles are closed) while the handler is still busy.
+    while (!net.OpenHandles().empty()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  };
+  EXPECT_EQ(Fetch(http, u"http://127.0.0.1/a"), "");
+  EXPECT_TRUE(slowed);
+  EXPECT_FALSE(http.TimedOut());
+  EXPECT_EQ(http.ResponseLines->Text(), "body\r\n");
 }
 
 TEST(TTimeout, FailedReadEndsTheBodyAndRaisesItsCode) {
