@@ -23,6 +23,7 @@ Delivery DeliveryOf(const TIEHTTP& http) {
   delivery.timedOut = http.TimedOut();
   delivery.contentLength = os::WideToAnsi(http.GetResponseHeader(u"Content-Length"));
   delivery.bytesReceived = http.BytesReceived;
+  delivery.decodedWhole = http.BodyDecodedWhole();
   return delivery;
 }
 
@@ -76,6 +77,9 @@ void TUpdateThread::Update() {
   TakeBetween(manifest, kTokenStart, kTokenEnd, versionToken);
   // A manifest without any token is no manifest (an error page, say): nothing is recorded.
   if (manifest.size() == manifestLength) throw EUpdateError("manifest: no version token");
+  // Checked before anything is fetched: a version that could not be recorded must not cost the
+  // application its files.
+  versionToken = VersionOfToken(versionToken);
 
   const bool current = FVersion == versionToken;
   if (current) {

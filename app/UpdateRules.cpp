@@ -18,6 +18,19 @@ void TakeBetween(AnsiString& buffer, const AnsiString& startTag, const AnsiStrin
   buffer.erase(0, end + endTag.size());
 }
 
+AnsiString VersionOfToken(const AnsiString& token) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  std::size_t begin = 0, end = token.size();
+  while (begin < end && blank(token[begin])) ++begin;
+  while (end > begin && blank(token[end - 1])) --end;
+  const AnsiString version = token.substr(begin, end - begin);
+  if (version.empty()) throw EUpdateError("manifest: empty version token");
+  if (version.find_first_of(AnsiString("\r\n\0", 3)) != AnsiString::npos) {
+    throw EUpdateError("manifest: the version token holds a line break");
+  }
+  return version;
+}
+
 namespace {
 
 // True for a path segment that Windows opens as a device instead of a file: CON, PRN, AUX, NUL,
@@ -81,6 +94,9 @@ void CheckDelivery(const Delivery& delivery, const AnsiString& what) {
   if (status.size() != 3 || status[0] != '2' || status[1] < '0' || status[1] > '9' ||
       status[2] < '0' || status[2] > '9') {
     throw EUpdateError(what + ": bad response \"" + delivery.statusLine + "\"");
+  }
+  if (!delivery.decodedWhole) {
+    throw EUpdateError(what + ": the compressed body is cut short or damaged");
   }
   if (!delivery.contentLength.empty()) {
     std::int64_t announced = 0;

@@ -109,6 +109,10 @@ TMemIniFile::TMemIniFile(const AnsiString& fileName) : TCustomIniFile(fileName) 
   // A short read must not pass for the whole file: the next write would lose the rest.
   if (size > 0 && file.Read(text.data(), size) != size) throw EReadError("Stream read error");
   SetText(text);
+  // The text ends at a zero byte; what follows it is not read, so the file must not be rewritten
+  // from what was (a file saved as UTF-16, say, would be reduced to its first character).
+  const std::size_t zero = text.find('\0');
+  FCutAtZero = zero != AnsiString::npos && text.find_first_not_of('\0', zero) != AnsiString::npos;
 }
 
 THashedStringList& TMemIniFile::AddSection(const AnsiString& name) {
@@ -118,6 +122,7 @@ THashedStringList& TMemIniFile::AddSection(const AnsiString& name) {
 }
 
 void TMemIniFile::SetText(const AnsiString& text) {
+  FCutAtZero = false;
   FSectionList.Clear();
   sectionLines_.clear();
   TStringList lines;
@@ -193,6 +198,11 @@ void TMemIniFile::WriteValue(const AnsiString& SectionName, const AnsiString& Ke
 }
 
 void TMemIniFile::WriteWholeFile() {
+  if (FCutAtZero) {
+    throw EFCreateError(FormatMessageText(
+        "Cannot create file \"%s\". %s",
+        {FileName(), "It holds a zero byte before more text, which rewriting it would lose"}));
+  }
   const AnsiString text = Text();
   ReplaceFileAtomically(os::AnsiToWide(FileName()), text.data(),
                         static_cast<std::int64_t>(text.size()));

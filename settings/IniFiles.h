@@ -89,13 +89,14 @@ class TMemIniFile : public TCustomIniFile {
   void WriteValue(const AnsiString& SectionName, const AnsiString& KeyName,
                   const AnsiString& NewValue) override;
   // Replaces the file by the whole content in one step, never leaving it half written. Raises
-  // EFCreateError "Cannot create file "%s". %s" (or EWriteError) with the file unchanged.
+  // EFCreateError "Cannot create file "%s". %s" (or EWriteError) with the file unchanged, also
+  // when the loaded file held a zero byte with more text after it, which was not read.
   void WriteWholeFile() override;
 
   // The content as the file holds it: each section's header, its lines and an empty line, each
   // line followed by CR LF.
   AnsiString Text() const;
-  // Replaces the content by that parsed from a settings file's text.
+  // Replaces the content by that parsed from a settings file's text (up to a zero byte).
   void SetText(const AnsiString& text);
 
   const THashedStringList& SectionNames() const { return FSectionList; }
@@ -104,6 +105,7 @@ class TMemIniFile : public TCustomIniFile {
   THashedStringList& AddSection(const AnsiString& name);
 
   THashedStringList FSectionList;
+  bool FCutAtZero = false;  // the loaded file went on after a zero byte
   // The lines of each section, in the order of FSectionList.
   std::vector<std::unique_ptr<THashedStringList>> sectionLines_;
 };

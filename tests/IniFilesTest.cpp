@@ -187,6 +187,25 @@ TEST(TMemIniFile, LoadsAndWritesTheFile) {
   EXPECT_EQ(ReadWholeFile(dir.FsPath(u"a.ini")), "[main]\r\nname=value\r\nother=2\r\n\r\n");
 }
 
+// Text after a zero byte is not read, so a file holding any is not rewritten from what was read;
+// zero bytes alone at its end lose nothing.
+TEST(TMemIniFile, FileGoingOnAfterAZeroByteIsNotRewritten) {
+  TempDir dir;
+  const std::string cut("[s]\r\nk=1\r\n\0\r\nother=2\r\n", 22);
+  WriteWholeFile(dir.FsPath(u"cut.ini"), cut);
+  TMemIniFile ini(os::WideToAnsi(dir.Path(u"cut.ini")));
+  EXPECT_EQ(ini.ReadValue("s", "k", ""), "1");
+  ini.WriteValue("s", "k", "2");
+  EXPECT_THROW(ini.WriteWholeFile(), EFCreateError);
+  EXPECT_TRUE(ReadWholeFile(dir.FsPath(u"cut.ini")) == cut);
+
+  WriteWholeFile(dir.FsPath(u"padded.ini"), std::string("[s]\r\nk=1\r\n\0\0", 12));
+  TMemIniFile padded(os::WideToAnsi(dir.Path(u"padded.ini")));
+  padded.WriteValue("s", "k", "2");
+  padded.WriteWholeFile();
+  EXPECT_EQ(ReadWholeFile(dir.FsPath(u"padded.ini")), "[s]\r\nk=2\r\n\r\n");
+}
+
 TEST(TMemIniFile, FileHeldForWritingByAnotherOpenerRaisesOpenError) {
   TempDir dir;
   WriteWholeFile(dir.FsPath(u"held.ini"), "[s]\r\nk=1\r\n");

@@ -58,6 +58,19 @@ TEST(CheckServerFileName, RefusesDeviceNames) {
   }
 }
 
+TEST(VersionOfToken, TrimsBlanksAndRefusesWhatCannotBeRecorded) {
+  const std::pair<AnsiString, AnsiString> kept[] = {
+      {"2.0", "2.0"}, {" 2.0\t", "2.0"}, {"\r\n2.0\r\n", "2.0"}, {"1.0 beta", "1.0 beta"}};
+  for (const auto& [token, version] : kept) EXPECT_EQ(VersionOfToken(token), version) << token;
+  for (const AnsiString& token :
+       {AnsiString(), AnsiString(" \r\n\t"), AnsiString("1.\r\n0"), AnsiString("1\n2"),
+        AnsiString("1\0"
+                   "2",
+                   3)}) {
+    EXPECT_THROW(VersionOfToken(token), EUpdateError) << testing::PrintToString(token);
+  }
+}
+
 TEST(CheckDelivery, OnlyCompleteSuccessfulResponsesPass) {
   struct Case {
     Delivery delivery;
@@ -76,6 +89,7 @@ TEST(CheckDelivery, OnlyCompleteSuccessfulResponsesPass) {
       {{"HTTP/1.1 200 OK", true, "", 0}, false},
       {{"", false, "", 0}, false},
       {{"garbage", false, "", 0}, false},
+      {{"HTTP/1.1 200 OK", false, "", 3, false}, false},  // compressed, cut short
   };
   for (const Case& c : cases) {
     if (c.good) {

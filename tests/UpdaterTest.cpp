@@ -35,6 +35,22 @@ LoopbackServer::Response Gzipped(const std::string& body) {
   return response;
 }
 
+// The compressed body sent without a length and cut off half-way, as a connection that closes
+// early delivers it: nothing but the decoding can tell.
+LoopbackServer::Response GzippedCutShort(const std::string& body) {
+  LoopbackServer::Response response = Gzipped(body);
+  response.body[0].bytes.resize(response.body[0].bytes.size() / 2);
+  response.contentLength = false;
+  return response;
+}
+
+// A page long enough that half of its compressed form decodes to some of it.
+std::string LongPage() {
+  std::string page;
+  for (int i = 0; i < 4000; ++i) page += "<p>line " + std::to_string(i * 7919 % 10007) + "</p>\n";
+  return page;
+}
+
 // A scratch application directory holding the updater, an old release and its settings file.
 class UpdaterTest : public testing::Test {
  protected:
@@ -202,6 +218,7 @@ TEST_F(UpdaterTest, BadDeliveriesAreNeverSaved) {
       {"error status", notFound, "bad response"},
       {"short body", shortBody, ""},
       {"time-out", stalled, "timed out"},
+      {"compressed body cut short", GzippedCutShort(LongPage()), "cut short"},
   };
   for (const BadDelivery& c : cases) {
     SCOPED_TRACE(c.what);
@@ -224,6 +241,9 @@ TEST_F(UpdaterTest, AManifestThatIsNoGoodDeliveryRecordsNothing) {
       {"error page", LoopbackServer::Response::Text("<b>oops</b>", "HTTP/1.1 500 Server Error")},
       {"no token", LoopbackServer::Response::Text("<html>maintenance</html>")},
       {"empty body", LoopbackServer::Response::Text("")},
+      {"cut short", GzippedCutShort("<html><b>2.0</b><b>a.txt</b>" + LongPage() + "<b>b.txt</b>")},
+      {"empty version", Gzipped("<html><b></b><b>a.txt</b></html>")},
+      {"version with a line break", Gzipped("<html><b>2.\r\n0</b><b>a.txt</b></html>")},
   };
   for (const auto& [what, response] : cases) {
     SCOPED_TRACE(what);
@@ -233,8 +253,34 @@ TEST_F(UpdaterTest, AManifestThatIsNoGoodDeliveryRecordsNothing) {
 
     EXPECT_NE(failure, "");
     EXPECT_EQ(File(u"TakTak.ini"), kOldIni);
+    EXPECT_EQ(RequestedPaths().back(), "/4/Update/Update.aspx") << "nothing is fetched after it";
     fs::remove(dir_.FsPath(u"worker-outcome.txt"));
   }
+}
+
+// The settings file reads values back without blanks around them, so a padded version is
+// recorded as it reads back and matches on the next start.
+TEST_F(UpdaterTest, PaddedVersionIsCurrentOnTheNextStart) {
+  Manifest("<b> 2.0\t</b><b>index.html</b><b></b>");
+  server_.On("/4/Update/index.html", LoopbackServer::Response::Text("new page"));
+  EXPECT_EQ(RunToEnd(), std::optional<int>(0));
+  EXPECT_EQ(RunToEnd(), std::optional<int>(0));
+  EXPECT_EQ(RequestedPaths(),
+            (std::vector<std::string>{"/4/Update/Update.aspx", "/4/Update/index.html",
+                                      "/4/Update/Update.aspx"}));
+  EXPECT_NE(File(u"TakTak.ini").find("CurrentVersion=2.0\r\n"), std::string::npos);
+}
+
+// A settings file that goes on after a zero byte is read only up to it, so it is never rewritten
+// from what was read: the version stays unrecorded and the file keeps every byte.
+TEST_F(UpdaterTest, SettingsFileWithAZeroByteIsNotRewritten) {
+  const std::string ini(
+      "[version]\r\nCurrentVersion=1.0\r\n[General]\r\nA=\0\r\nLanguage=zh-CN\r\n", 63);
+  WriteWholeFile(dir_.FsPath(u"TakTak.ini"), ini);
+  Manifest("<b>2.0</b><b></b>");
+  const std::string failure = RunToFailure();
+  EXPECT_NE(failure.find("zero byte"), std::string::npos) << failure;
+  EXPECT_TRUE(File(u"TakTak.ini") == ini);
 }
 
 }  // namespace
