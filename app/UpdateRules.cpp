@@ -26,7 +26,7 @@ AnsiString VersionOfToken(const AnsiString& token) {
   const AnsiString version = token.substr(begin, end - begin);
   if (version.empty()) throw EUpdateError("manifest: empty version token");
   if (version.find_first_of(AnsiString("\r\n\0", 3)) != AnsiString::npos) {
-    throw EUpdateError("manifest: the version token holds a line break");
+    throw EUpdateError("manifest: the version token holds a line break or a zero byte");
   }
   return version;
 }
