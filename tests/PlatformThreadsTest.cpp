@@ -197,6 +197,51 @@ TEST(CallInMainThread, ServedWhileModalBoxIsShown) {
   EXPECT_EQ(dialogResult, mrCancel) << "closing the dialog returns Cancel";
 }
 
+// Two calls queued before the main thread serves either: the first shows a modal dialog and the
+// second closes it, so the dialog's loop must serve the call queued behind the one showing it.
+TEST(CallInMainThread, CallQueuedBehindAModalDialogIsServedFromIt) {
+  TEvent queued;
+  SetMainThreadWakeUp([&] { queued.SetEvent(); });
+  int result = -1;
+  bool closerSawDialog = false;
+  auto* shower = NewThread<TTestThread>(false, [&] {
+    CallInMainThread([&] { result = ShowMessageDialog("x", mtConfirmation, {mbOK, mbCancel}); });
+  });
+  ASSERT_TRUE(queued.WaitFor(10000));
+  queued.ResetEvent();
+  const auto closeDialog = [] {
+    if (const os::Window dialog = os::ActiveModalWindow()) {
+      os::PostWindowMessage(dialog, os::kWmClose, 0, 0);
+    }
+  };
+  auto* closer = NewThread<TTestThread>(false, [&] {
+    CallInMainThread([&] {
+      closerSawDialog = os::ActiveModalWindow() != nullptr;
+      closeDialog();
+    });
+  });
+  ASSERT_TRUE(queued.WaitFor(10000));
+  // The usual wake-up again, and the one the two calls did not get: the dialog's loop serves the
+  // queue when the message reaches the application window.
+  const os::Window app = Application().Handle();
+  SetMainThreadWakeUp([app] { os::PostWindowMessage(app, os::kWmNull, 0, 0); });
+  os::PostWindowMessage(app, os::kWmNull, 0, 0);
+  // Only so that a failure ends instead of hanging: a call of its own closes the dialog.
+  TEvent finished;
+  auto* watchdog = NewThread<TTestThread>(false, [&] {
+    if (!finished.WaitFor(5000)) CallInMainThread(closeDialog);
+  });
+  EXPECT_TRUE(CheckSynchronize());
+  finished.SetEvent();
+  EXPECT_TRUE(closerSawDialog) << "the call queued behind the dialog waited for it to close";
+  EXPECT_EQ(result, mrCancel);
+  for (TTestThread* t : {shower, closer, watchdog}) {
+    EXPECT_TRUE(t->WaitFor(10000));
+    delete t;
+  }
+  Application().PumpMessages();
+}
+
 TEST(TProgressBar, SetFromWorkerTakesEffectBeforeItGoesOn) {
   TForm form;
   auto* bar = new TProgressBar(&form);

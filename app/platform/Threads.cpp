@@ -3,10 +3,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "os/Process.h"
 #include "support/Exceptions.h"
@@ -32,7 +32,7 @@ struct SyncCall {
 struct SyncQueue {
   std::mutex lock;
   std::condition_variable arrived;  // for CheckSynchronize with a timeout
-  std::vector<SyncCall*> pending;
+  std::deque<SyncCall*> pending;
   std::function<void()> wakeUp;
 };
 
@@ -211,16 +211,26 @@ void CallInMainThread(const std::function<void()>& method) {
 bool CheckSynchronize(int timeout) {
   if (!IsMainThread()) throw EThread(NotMainThreadMessage(os::CurrentThreadId()));
   SyncQueue& queue = Queue();
-  std::vector<SyncCall*> calls;
+  std::size_t count = 0;
   {
     std::unique_lock<std::mutex> guard(queue.lock);
     if (timeout > 0 && queue.pending.empty())
       queue.arrived.wait_for(guard, std::chrono::milliseconds(timeout),
                              [&] { return !queue.pending.empty(); });
-    calls.swap(queue.pending);
+    count = queue.pending.size();
   }
-  // Calls queued while these run wait for the next CheckSynchronize.
-  for (SyncCall* call : calls) {
+  // As many calls as are pending now, each taken off the queue when its turn comes: a call that
+  // shows a modal dialog runs the queue from its loop, and the calls behind it must be there to
+  // run, in their order, or the dialog could wait for ever on one of them.
+  std::size_t ran = 0;
+  for (; ran < count; ++ran) {
+    SyncCall* call = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(queue.lock);
+      if (queue.pending.empty()) break;
+      call = queue.pending.front();
+      queue.pending.pop_front();
+    }
     try {
       (*call->method)();
     } catch (...) {
@@ -229,5 +239,5 @@ bool CheckSynchronize(int timeout) {
     }
     call->done.SetEvent();
   }
-  return !calls.empty();
+  return ran > 0;
 }

@@ -458,26 +458,35 @@ int ShowModalDialog(const DialogSpec& params) {
     rec->modal = &state;
     self->modal.push_back(dialog);
   }
-  while (!state.done) {
-    Message message;
-    if (!PeekWindowMessage(message, true)) {
-      WaitMessage();
-      continue;
+  // The dialog goes however its loop ends: its record points at this frame's state.
+  const auto close = [&] {
+    {
+      std::lock_guard<std::mutex> guard(Sys().lock);
+      self->modal.pop_back();
     }
-    if (message.message == kWmQuit) {
-      // The quit belongs to the outer loop: post it again and end this one as closed.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      state.result = kDialogClosedResult;
-      break;
+    DestroyWindow(dialog);
+  };
+  try {
+    while (!state.done) {
+      Message message;
+      if (!PeekWindowMessage(message, true)) {
+        WaitMessage();
+        continue;
+      }
+      if (message.message == kWmQuit) {
+        // The quit belongs to the outer loop: post it again and end this one as closed.
+        PostQuitMessage(static_cast<int>(message.wParam));
+        state.result = kDialogClosedResult;
+        break;
+      }
+      TranslateWindowMessage(message);
+      DispatchWindowMessage(message);
     }
-    TranslateWindowMessage(message);
-    DispatchWindowMessage(message);
+  } catch (...) {
+    close();
+    throw;
   }
-  {
-    std::lock_guard<std::mutex> guard(Sys().lock);
-    self->modal.pop_back();
-  }
-  DestroyWindow(dialog);
+  close();
   return state.result;
 }
 
