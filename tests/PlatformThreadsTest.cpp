@@ -1,8 +1,10 @@
 // Worker threads, events and main-thread calls, with the main thread's message loop.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "app/platform/Application.h"
@@ -22,6 +24,25 @@ class ReportCounter {
   }
   ~ReportCounter() { Application().OnException = nullptr; }
   std::vector<std::string> reported;
+};
+
+// A self-freeing thread that counts its destruction; the last of `total` sets `all`.
+class TCountedThread : public TThread {
+ public:
+  TCountedThread(std::function<void()> body, std::atomic<int>& count, int total, TEvent& all)
+      : TThread(true), FBody(std::move(body)), FCount(count), FTotal(total), FAll(all) {}
+  ~TCountedThread() override {
+    if (FCount.fetch_add(1) + 1 == FTotal) FAll.SetEvent();
+  }
+
+ protected:
+  void Execute() override { FBody(); }
+
+ private:
+  std::function<void()> FBody;
+  std::atomic<int>& FCount;
+  int FTotal;
+  TEvent& FAll;
 };
 
 std::string MessageOf(std::exception_ptr error) {
@@ -93,6 +114,49 @@ TEST(TThread, FreeOnTerminationThreadFreesItselfAfterRaising) {
   EXPECT_TRUE(thread->FreeOnTermination());
   thread->StartThread();
   EXPECT_TRUE(destroyed.WaitFor(10000));
+}
+
+TEST(TThread, ThreadStartedAfterAnotherEndedRunsOnItsSystemThread) {
+  // Each body starts only after the one before has ended and its object is gone, so each finds
+  // the system thread of the one before idle. The second and third free themselves: on a reused
+  // system thread that only works when the thread object knows which system thread runs it.
+  std::uint32_t first = 0, second = 0, third = 0;
+  auto* a = new TTestThread(true, [&] { first = os::CurrentThreadId(); });
+  a->StartThread();
+  ASSERT_TRUE(a->WaitFor(10000));
+  delete a;
+  for (std::uint32_t* id : {&second, &third}) {
+    TEvent destroyed;
+    auto* t = new TTestThread(
+        true, [id] { *id = os::CurrentThreadId(); }, &destroyed);
+    t->SetFreeOnTermination(true);
+    t->StartThread();
+    ASSERT_TRUE(destroyed.WaitFor(10000));
+  }
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(third, first);
+}
+
+TEST(TThread, ManyThreadsStartedAtOnceEachRunOnce) {
+  // Four starters start self-freeing threads as fast as they can while earlier ones end: bodies
+  // are handed to parked system threads and new ones are made side by side.
+  constexpr int kStarters = 4, kEach = 50;
+  std::atomic<int> ran{0}, destroyedCount{0};
+  TEvent allDestroyed;
+  const auto body = [&] { ran.fetch_add(1); };
+  std::vector<std::thread> starters;
+  for (int s = 0; s < kStarters; ++s) {
+    starters.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        auto* t = new TCountedThread(body, destroyedCount, kStarters * kEach, allDestroyed);
+        t->SetFreeOnTermination(true);
+        t->StartThread();
+      }
+    });
+  }
+  for (std::thread& s : starters) s.join();
+  ASSERT_TRUE(allDestroyed.WaitFor(20000)) << destroyedCount.load();
+  EXPECT_EQ(ran.load(), kStarters * kEach);
 }
 
 TEST(CallInMainThread, OnMainThreadRunsDirectly) {

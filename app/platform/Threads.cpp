@@ -1,5 +1,6 @@
 #include "app/platform/Threads.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "os/Process.h"
 #include "support/Exceptions.h"
@@ -106,6 +108,85 @@ struct TThread::Shared {
   std::thread::id threadId;
 };
 
+namespace {
+
+// System threads whose body has ended, each waiting a while for the next thread object to start,
+// so that a thread started soon after another one ended (a transfer per request) costs a wake-up
+// instead of creating and ending a system thread. A thread that finds the park full, or is given
+// no body in time, ends. A body may thus run on a system thread that ran an earlier one, and see
+// what that one left in thread-local storage.
+struct ThreadPark {
+  struct Idle {
+    std::thread::id id;
+    std::condition_variable wake;
+    std::function<void()> body;  // handed over by a start, under the park's lock
+  };
+  static constexpr std::size_t kMaxIdle = 2;
+  static constexpr std::chrono::seconds kIdleFor{10};
+
+  std::mutex lock;
+  std::vector<Idle*> idle;  // the last one parked is woken first
+};
+
+// Never destroyed: parked threads still wait on it while the process ends.
+ThreadPark& Park() {
+  static ThreadPark* park = new ThreadPark;
+  return *park;
+}
+
+// The park entry of the calling thread, when it is one of the park's threads.
+thread_local ThreadPark::Idle* parkEntry = nullptr;
+
+// Hands the body to a parked thread and names that thread; false when none is idle.
+bool RunOnParkedThread(std::function<void()>& body, std::thread::id& threadId) {
+  ThreadPark& park = Park();
+  ThreadPark::Idle* idle = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(park.lock);
+    if (park.idle.empty()) return false;
+    idle = park.idle.back();
+    park.idle.pop_back();
+    idle->body = std::move(body);
+    threadId = idle->id;
+  }
+  idle->wake.notify_one();
+  return true;
+}
+
+// Called on a body's thread once the body has returned, before its end can be seen, so that a
+// thread started after another one has ended finds that one's system thread idle: parks the
+// calling thread if the park has room.
+void OfferForTheNextBody() {
+  if (parkEntry == nullptr) return;
+  ThreadPark& park = Park();
+  std::lock_guard<std::mutex> guard(park.lock);
+  if (park.idle.size() < ThreadPark::kMaxIdle) park.idle.push_back(parkEntry);
+}
+
+// A system thread's life: runs the body it was created for, then each body handed to it while it
+// was parked, until it found no room in the park or waited in vain.
+void Serve(std::function<void()> body) {
+  ThreadPark& park = Park();
+  ThreadPark::Idle self;
+  self.id = std::this_thread::get_id();
+  parkEntry = &self;
+  for (;;) {
+    body();
+    body = nullptr;  // lets go of what the body held before the wait
+    std::unique_lock<std::mutex> guard(park.lock);
+    const auto parked = std::find(park.idle.begin(), park.idle.end(), &self);
+    if (!self.body && parked == park.idle.end()) return;
+    if (!self.wake.wait_for(guard, ThreadPark::kIdleFor, [&] { return bool(self.body); })) {
+      park.idle.erase(std::find(park.idle.begin(), park.idle.end(), &self));
+      return;
+    }
+    body = std::move(self.body);
+    self.body = nullptr;
+  }
+}
+
+}  // namespace
+
 TThread::TThread(bool createSuspended)
     : FStartSuspended(createSuspended), FShared(std::make_shared<Shared>()) {}
 
@@ -123,8 +204,13 @@ void TThread::StartThread() {
   const std::shared_ptr<Shared> shared = FShared;
   std::lock_guard<std::mutex> guard(shared->lock);
   if (shared->started) return;
+  std::function<void()> body = [this, shared] { Run(this, shared); };
+  if (RunOnParkedThread(body, shared->threadId)) {
+    shared->started = true;
+    return;
+  }
   try {
-    std::thread thread(&TThread::Run, this, shared);
+    std::thread thread(Serve, std::move(body));
     shared->threadId = thread.get_id();
     shared->started = true;
     // Nobody waits for a thread: the process ends without joining the ones still running.
@@ -170,6 +256,7 @@ void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
     // An exception that leaves a thread body ends the thread silently; it is only kept.
     escaped = std::current_exception();
   }
+  OfferForTheNextBody();
   bool freeIt;
   {
     std::lock_guard<std::mutex> guard(shared->lock);

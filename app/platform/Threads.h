@@ -27,11 +27,14 @@ class TEvent {
   std::shared_ptr<State> FState;
 };
 
-// A worker thread. Its operating-system thread is created when StartThread lets it run, so a
+// A worker thread. It gets its operating-system thread when StartThread lets it run, so a
 // derived class's constructor has finished before Execute runs, and a suspended thread costs no
 // operating-system thread until it starts. A thread constructed with createSuspended false
 // starts when NewThread (below) has finished constructing it; a thread built with plain `new`
-// starts at its StartThread call.
+// starts at its StartThread call. The operating-system thread of a body that has ended waits up
+// to ten seconds for the next thread to start and runs that one's body (a thread per request then
+// costs a wake-up, not a new system thread), so a body may find what an earlier body left in
+// thread-local storage.
 //
 // An exception that leaves Execute ends the thread silently and is kept in EscapedException.
 // With FreeOnTermination set (it may be set while the body runs) the object deletes itself on

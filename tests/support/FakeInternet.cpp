@@ -197,6 +197,7 @@ bool FakeInternet::HttpQueryInfoW(os::HINTERNET request, std::uint32_t infoLevel
 
 bool FakeInternet::InternetReadFile(os::HINTERNET file, void* buffer, std::uint32_t bytesToRead,
                                     std::uint32_t* bytesRead) {
+  if (beforeRead) beforeRead();
   std::lock_guard<std::mutex> lock(mutex_);
   if (bytesRead != nullptr) *bytesRead = 0;
   Record r{Call::InternetReadFile};

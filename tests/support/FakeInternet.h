@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -77,6 +78,10 @@ class FakeInternet final : public os::InternetLibrary {
   std::vector<Record> CallsOf(Call call) const;
   // How often InternetCloseHandle was called with the handle.
   int CloseCount(os::HINTERNET handle) const;
+  // Runs at the start of every InternetReadFile, on the reading thread, outside the fake's lock:
+  // lets a test hold a read back until some condition holds.
+  std::function<void()> beforeRead;
+
   // The handles returned and not yet closed.
   std::vector<os::HINTERNET> OpenHandles() const;
 
