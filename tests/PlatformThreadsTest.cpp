@@ -137,6 +137,31 @@ TEST(TThread, ThreadStartedAfterAnotherEndedRunsOnItsSystemThread) {
   EXPECT_EQ(third, first);
 }
 
+TEST(TThread, SelfFreeingThreadsDestructorCanStartAnotherAndAwaitIt) {
+  // The system thread that ran the first body is offered for the next one before the object is
+  // deleted; the thread its destructor starts must still get a system thread of its own.
+  struct TStartsWhenDestroyed : TThread {
+    explicit TStartsWhenDestroyed(std::function<void()> onDestroyed)
+        : TThread(true), FOnDestroyed(std::move(onDestroyed)) {}
+    ~TStartsWhenDestroyed() override { FOnDestroyed(); }
+    void Execute() override {}
+    std::function<void()> FOnDestroyed;
+  };
+  TEvent done;
+  bool innerEnded = false;
+  auto* outer = new TStartsWhenDestroyed([&] {
+    auto* inner = new TTestThread(true, [] {});
+    inner->StartThread();
+    innerEnded = inner->WaitFor(10000);
+    delete inner;
+    done.SetEvent();
+  });
+  outer->SetFreeOnTermination(true);
+  outer->StartThread();
+  ASSERT_TRUE(done.WaitFor(20000));
+  EXPECT_TRUE(innerEnded);
+}
+
 TEST(TThread, ManyThreadsStartedAtOnceEachRunOnce) {
   // Four starters start self-freeing threads as fast as they can while earlier ones end: bodies
   // are handed to parked system threads and new ones are made side by side.

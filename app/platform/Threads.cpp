@@ -137,15 +137,20 @@ ThreadPark& Park() {
 // The park entry of the calling thread, when it is one of the park's threads.
 thread_local ThreadPark::Idle* parkEntry = nullptr;
 
-// Hands the body to a parked thread and names that thread; false when none is idle.
+// Hands the body to a parked thread and names that thread; false when none is idle. The calling
+// thread may be parked already, still ending its own body (a self-freeing thread's destructor
+// that starts another thread): it is passed over, or the new body could only begin after the
+// caller's, which may be waiting for it.
 bool RunOnParkedThread(std::function<void()>& body, std::thread::id& threadId) {
   ThreadPark& park = Park();
   ThreadPark::Idle* idle = nullptr;
   {
     std::lock_guard<std::mutex> guard(park.lock);
-    if (park.idle.empty()) return false;
-    idle = park.idle.back();
-    park.idle.pop_back();
+    const auto found = std::find_if(park.idle.rbegin(), park.idle.rend(),
+                                    [](const auto* entry) { return entry != parkEntry; });
+    if (found == park.idle.rend()) return false;
+    idle = *found;
+    park.idle.erase(std::next(found).base());
     idle->body = std::move(body);
     threadId = idle->id;
   }
