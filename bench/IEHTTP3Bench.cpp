@@ -4,8 +4,10 @@
 //     to a file in /dev/shm, which keeps the body in memory as the component does; and a bare
 //     socket client receiving into memory, the floor for any client that keeps the body);
 //   - 1,000 requests for 1 KiB bodies: requests per second; and, for reference, the same requests
-//     through the platform's internet library alone, on the calling thread and on a thread per
-//     request, which parts the component's cost into the library's and its transfer thread's.
+//     through the platform's internet library alone, on the calling thread, on a new system
+//     thread per request, and on a worker thread object per request as the component runs its
+//     transfers (whose system threads are reused), which parts the component's cost into the
+//     library's and its transfer thread's.
 // Each measurement runs in a child process (this program with --fetch, or curl), so the time
 // and the peak resident memory reported by wait4 belong to that process alone.
 //
@@ -13,7 +15,7 @@
 //   bench_http --serve                      (the server alone: /big and /small on the printed port)
 //   bench_http --fetch URL COUNT SIZE       (the component's side of one measurement)
 //   bench_http --bare PORT PATH SIZE        (the bare client's side of one measurement)
-//   bench_http --library PORT COUNT caller|thread   (the library alone, COUNT requests)
+//   bench_http --library PORT COUNT caller|thread|worker   (the library alone, COUNT requests)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -26,12 +28,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "app/platform/Threads.h"
 #include "http/IEHTTP3.h"
 #include "os/Internet.h"
 #include "tests/support/LoopbackServer.h"
@@ -82,11 +86,26 @@ int Fetch(const std::string& url, int count, std::size_t size) {
   return 0;
 }
 
+enum class RunOn { caller, thread, worker };
+
+// A worker thread object that runs one function, as the component's transfer thread runs one
+// request.
+class TFunctionThread : public TThread {
+ public:
+  explicit TFunctionThread(std::function<void()> body) : TThread(true), FBody(std::move(body)) {}
+
+ protected:
+  void Execute() override { FBody(); }
+
+ private:
+  std::function<void()> FBody;
+};
+
 // Child, for reference: fetches /small `count` times through the platform's internet library
-// with the calls the component makes, each request on the calling thread or (`ownThread`) on a
-// new thread that the caller waits for, as the component runs its transfers. Fails unless every
-// body had 1,024 bytes.
-int FetchThroughLibrary(std::uint16_t port, int count, bool ownThread) {
+// with the calls the component makes, each request on the calling thread, on a new system thread
+// that the caller waits for, or on a worker thread object the caller waits for, as the component
+// runs its transfers. Fails unless every body had 1,024 bytes.
+int FetchThroughLibrary(std::uint16_t port, int count, RunOn runOn) {
   os::InternetLibrary& net = os::DefaultInternet();
   std::vector<char> buffer(32768);
   const auto fetch = [&] {
@@ -108,8 +127,12 @@ int FetchThroughLibrary(std::uint16_t port, int count, bool ownThread) {
   };
   for (int i = 0; i < count; ++i) {
     bool ok = false;
-    if (ownThread) {
+    if (runOn == RunOn::thread) {
       std::thread([&] { ok = fetch(); }).join();
+    } else if (runOn == RunOn::worker) {
+      TFunctionThread worker([&] { ok = fetch(); });
+      worker.StartThread();
+      worker.WaitFor(TEvent::kInfinite);
     } else {
       ok = fetch();
     }
@@ -201,8 +224,11 @@ int main(int argc, char** argv) {
     return Fetch(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
   }
   if (argc == 5 && std::string(argv[1]) == "--library") {
+    const std::string runOn = argv[4];
     return FetchThroughLibrary(static_cast<std::uint16_t>(std::atoi(argv[2])), std::atoi(argv[3]),
-                               std::string(argv[4]) == "thread");
+                               runOn == "thread"   ? RunOn::thread
+                               : runOn == "worker" ? RunOn::worker
+                                                   : RunOn::caller);
   }
   if (argc == 5 && std::string(argv[1]) == "--bare") {
     return FetchBare(static_cast<std::uint16_t>(std::atoi(argv[2])), argv[3],
@@ -253,10 +279,11 @@ int main(int argc, char** argv) {
   const std::string kept = "/dev/shm/http_bench_body_" + std::to_string(getpid());
   const std::string big = std::to_string(kBigBody);
   constexpr double kBigMiB = kBigBody / 1048576.0;
-  // The small requests are also made through the internet library alone, on the calling thread
-  // and on a new thread per request: what the library costs, and what the thread costs.
+  // The small requests are also made through the internet library alone, on the calling thread,
+  // on a new system thread per request and on a worker thread object per request: what the
+  // library costs, and what the thread costs with and without reused system threads.
   std::vector<Run> components, curls, curlsKept, bares, componentsSmall, curlsSmall, libraries,
-      libraryThreads;
+      libraryThreads, libraryWorkers;
   const auto report = [&](bool medians) {
     const auto pick = [&](const std::vector<Run>& runs) {
       return medians ? Median(runs) : runs.back();
@@ -270,7 +297,9 @@ int main(int argc, char** argv) {
            pick(curlsSmall), kSmallRequests, "req/s");
     Report("  library, calling thread", "library", pick(libraries), "curl", pick(curlsSmall),
            kSmallRequests, "req/s");
-    Report("  library, a thread per request", "library", pick(libraryThreads), "curl",
+    Report("  library, a new thread per request", "library", pick(libraryThreads), "curl",
+           pick(curlsSmall), kSmallRequests, "req/s");
+    Report("  library, a worker per request", "library", pick(libraryWorkers), "curl",
            pick(curlsSmall), kSmallRequests, "req/s");
   };
   for (int round = 0; round < rounds; ++round) {
@@ -285,6 +314,7 @@ int main(int argc, char** argv) {
     const std::string portText = std::to_string(port), count = std::to_string(kSmallRequests);
     libraries.push_back(Measure({program, "--library", portText, count, "caller"}));
     libraryThreads.push_back(Measure({program, "--library", portText, count, "thread"}));
+    libraryWorkers.push_back(Measure({program, "--library", portText, count, "worker"}));
     std::printf("round %d:\n", round + 1);
     report(false);
   }
