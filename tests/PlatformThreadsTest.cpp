@@ -117,24 +117,50 @@ TEST(TThread, FreeOnTerminationThreadFreesItselfAfterRaising) {
 }
 
 TEST(TThread, ThreadStartedAfterAnotherEndedRunsOnItsSystemThread) {
-  // Each body starts only after the one before has ended and its object is gone, so each finds
-  // the system thread of the one before idle. The second and third free themselves: on a reused
-  // system thread that only works when the thread object knows which system thread runs it.
+  // Each body starts only after the one before has ended, so each finds the system thread of the
+  // one before idle. The last frees itself: on a reused system thread that only works when the
+  // thread object knows which system thread runs it.
   std::uint32_t first = 0, second = 0, third = 0;
-  auto* a = new TTestThread(true, [&] { first = os::CurrentThreadId(); });
-  a->StartThread();
-  ASSERT_TRUE(a->WaitFor(10000));
-  delete a;
-  for (std::uint32_t* id : {&second, &third}) {
-    TEvent destroyed;
-    auto* t = new TTestThread(
-        true, [id] { *id = os::CurrentThreadId(); }, &destroyed);
-    t->SetFreeOnTermination(true);
+  for (std::uint32_t* id : {&first, &second}) {
+    auto* t = new TTestThread(true, [id] { *id = os::CurrentThreadId(); });
     t->StartThread();
-    ASSERT_TRUE(destroyed.WaitFor(10000));
+    ASSERT_TRUE(t->WaitFor(10000));
+    delete t;
   }
+  TEvent destroyed;
+  auto* t = new TTestThread(
+      true, [&] { third = os::CurrentThreadId(); }, &destroyed);
+  t->SetFreeOnTermination(true);
+  t->StartThread();
+  ASSERT_TRUE(destroyed.WaitFor(10000));
   EXPECT_EQ(second, first);
   EXPECT_EQ(third, first);
+}
+
+TEST(TThread, ThreadStartedAfterOthersEndedRunsOnTheSystemThreadOfTheLastOne) {
+  // Three bodies run side by side and end one after another; the park has room for two, so the
+  // last one's system thread must push out the one idle longest rather than end.
+  TEvent go[3];
+  std::uint32_t ids[3] = {};
+  std::vector<TTestThread*> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.push_back(new TTestThread(true, [&, i] {
+      go[i].WaitFor(TEvent::kInfinite);
+      ids[i] = os::CurrentThreadId();
+    }));
+    threads.back()->StartThread();
+  }
+  for (int i = 0; i < 3; ++i) {
+    go[i].SetEvent();
+    EXPECT_TRUE(threads[i]->WaitFor(10000));
+    delete threads[i];
+  }
+  std::uint32_t next = 0;
+  auto* t = new TTestThread(true, [&] { next = os::CurrentThreadId(); });
+  t->StartThread();
+  ASSERT_TRUE(t->WaitFor(10000));
+  delete t;
+  EXPECT_EQ(next, ids[2]);
 }
 
 TEST(TThread, SelfFreeingThreadsDestructorCanStartAnotherAndAwaitIt) {
@@ -182,6 +208,35 @@ TEST(TThread, ManyThreadsStartedAtOnceEachRunOnce) {
   for (std::thread& s : starters) s.join();
   ASSERT_TRUE(allDestroyed.WaitFor(20000)) << destroyedCount.load();
   EXPECT_EQ(ran.load(), kStarters * kEach);
+}
+
+TEST(TThread, ThreadStartedWhileASelfFreeingThreadIsDeletedRunsAtOnce) {
+  // A self-freeing thread's destructor runs on its own system thread, here waiting for work that
+  // another thread does on a thread it starts meanwhile. That thread must not be queued behind
+  // the destructor, or neither ever ends.
+  struct TWaitsWhenDestroyed : TThread {
+    TWaitsWhenDestroyed(TEvent& deleting, TEvent& released, TEvent& destroyed)
+        : TThread(true), FDeleting(deleting), FReleased(released), FDestroyed(destroyed) {}
+    ~TWaitsWhenDestroyed() override {
+      FDeleting.SetEvent();
+      FReleased.WaitFor(TEvent::kInfinite);
+      FDestroyed.SetEvent();
+    }
+    void Execute() override { SetFreeOnTermination(true); }
+    TEvent& FDeleting;
+    TEvent& FReleased;
+    TEvent& FDestroyed;
+  };
+  TEvent deleting, released, destroyed, innerRan;
+  (new TWaitsWhenDestroyed(deleting, released, destroyed))->StartThread();
+  ASSERT_TRUE(deleting.WaitFor(10000));
+  auto* inner = new TTestThread(true, [&] { innerRan.SetEvent(); });
+  inner->StartThread();
+  EXPECT_TRUE(innerRan.WaitFor(10000));
+  released.SetEvent();
+  EXPECT_TRUE(destroyed.WaitFor(10000));
+  EXPECT_TRUE(inner->WaitFor(10000));
+  delete inner;
 }
 
 TEST(CallInMainThread, OnMainThreadRunsDirectly) {

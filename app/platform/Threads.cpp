@@ -112,20 +112,25 @@ namespace {
 
 // System threads whose body has ended, each waiting a while for the next thread object to start,
 // so that a thread started soon after another one ended (a transfer per request) costs a wake-up
-// instead of creating and ending a system thread. A thread that finds the park full, or is given
-// no body in time, ends. A body may thus run on a system thread that ran an earlier one, and see
+// instead of creating and ending a system thread. A thread that is given no body in time, or has
+// to make room, ends. A body may thus run on a system thread that ran an earlier one, and see
 // what that one left in thread-local storage.
 struct ThreadPark {
   struct Idle {
     std::thread::id id;
     std::condition_variable wake;
     std::function<void()> body;  // handed over by a start, under the park's lock
+    bool parked = false;         // in `idle`; under the park's lock
   };
   static constexpr std::size_t kMaxIdle = 2;
   static constexpr std::chrono::seconds kIdleFor{10};
 
+  // Room for every idle thread from the start: parking a thread never allocates, so nothing
+  // can raise between a body's end and the publication of that end.
+  ThreadPark() { idle.reserve(kMaxIdle); }
+
   std::mutex lock;
-  std::vector<Idle*> idle;  // the last one parked is woken first
+  std::vector<Idle*> idle;  // the back one is handed the next body
 };
 
 // Never destroyed: parked threads still wait on it while the process ends.
@@ -137,20 +142,16 @@ ThreadPark& Park() {
 // The park entry of the calling thread, when it is one of the park's threads.
 thread_local ThreadPark::Idle* parkEntry = nullptr;
 
-// Hands the body to a parked thread and names that thread; false when none is idle. The calling
-// thread may be parked already, still ending its own body (a self-freeing thread's destructor
-// that starts another thread): it is passed over, or the new body could only begin after the
-// caller's, which may be waiting for it.
+// Hands the body to a parked thread and names that thread; false when none is idle.
 bool RunOnParkedThread(std::function<void()>& body, std::thread::id& threadId) {
   ThreadPark& park = Park();
   ThreadPark::Idle* idle = nullptr;
   {
     std::lock_guard<std::mutex> guard(park.lock);
-    const auto found = std::find_if(park.idle.rbegin(), park.idle.rend(),
-                                    [](const auto* entry) { return entry != parkEntry; });
-    if (found == park.idle.rend()) return false;
-    idle = *found;
-    park.idle.erase(std::next(found).base());
+    if (park.idle.empty()) return false;
+    idle = park.idle.back();
+    park.idle.pop_back();
+    idle->parked = false;
     idle->body = std::move(body);
     threadId = idle->id;
   }
@@ -158,18 +159,33 @@ bool RunOnParkedThread(std::function<void()>& body, std::thread::id& threadId) {
   return true;
 }
 
-// Called on a body's thread once the body has returned, before its end can be seen, so that a
-// thread started after another one has ended finds that one's system thread idle: parks the
-// calling thread if the park has room.
-void OfferForTheNextBody() {
+// Called on a body's thread once nothing of the ended thread's own code is left to run on it;
+// a body handed to it from then on starts as soon as the system thread reaches its wait.
+// With `seen` the end is about to be published: the thread is the next one handed a body, and
+// the one idle longest leaves if there is no room, so that a thread started after another one
+// has ended always finds that one's system thread. Otherwise nobody waits for this moment: the
+// thread goes behind those already idle, and only if there is room.
+void OfferForTheNextBody(bool seen) {
   if (parkEntry == nullptr) return;
   ThreadPark& park = Park();
   std::lock_guard<std::mutex> guard(park.lock);
-  if (park.idle.size() < ThreadPark::kMaxIdle) park.idle.push_back(parkEntry);
+  if (park.idle.size() >= ThreadPark::kMaxIdle) {
+    if (!seen) return;
+    ThreadPark::Idle* oldest = park.idle.front();
+    park.idle.erase(park.idle.begin());
+    oldest->parked = false;
+    oldest->wake.notify_one();
+  }
+  parkEntry->parked = true;
+  if (seen) {
+    park.idle.push_back(parkEntry);
+  } else {
+    park.idle.insert(park.idle.begin(), parkEntry);
+  }
 }
 
 // A system thread's life: runs the body it was created for, then each body handed to it while it
-// was parked, until it found no room in the park or waited in vain.
+// was parked, until it was not parked, had to make room or waited in vain.
 void Serve(std::function<void()> body) {
   ThreadPark& park = Park();
   ThreadPark::Idle self;
@@ -179,12 +195,12 @@ void Serve(std::function<void()> body) {
     body();
     body = nullptr;  // lets go of what the body held before the wait
     std::unique_lock<std::mutex> guard(park.lock);
-    const auto parked = std::find(park.idle.begin(), park.idle.end(), &self);
-    if (!self.body && parked == park.idle.end()) return;
-    if (!self.wake.wait_for(guard, ThreadPark::kIdleFor, [&] { return bool(self.body); })) {
+    if (!self.wake.wait_for(guard, ThreadPark::kIdleFor,
+                            [&] { return self.body || !self.parked; })) {
       park.idle.erase(std::find(park.idle.begin(), park.idle.end(), &self));
       return;
     }
+    if (!self.body) return;
     body = std::move(self.body);
     self.body = nullptr;
   }
@@ -261,16 +277,24 @@ void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
     // An exception that leaves a thread body ends the thread silently; it is only kept.
     escaped = std::current_exception();
   }
-  OfferForTheNextBody();
   bool freeIt;
   {
     std::lock_guard<std::mutex> guard(shared->lock);
     shared->escaped = escaped;
     freeIt = shared->freeOnTermination;
+    // A thread that stays is offered before its end can be seen, so that a thread started after
+    // it has ended finds its system thread idle.
+    if (!freeIt) OfferForTheNextBody(true);
     shared->finished = true;
     shared->changed.notify_all();
   }
-  if (freeIt) delete self;
+  if (freeIt) {
+    delete self;
+    // Only now: the destructor runs on this system thread and may wait for other threads, so a
+    // body handed over during it could wait behind it for ever. Nobody sees this moment, so the
+    // thread goes behind those already idle.
+    OfferForTheNextBody(false);
+  }
 }
 
 // ---- main-thread calls
