@@ -164,8 +164,8 @@ TEST(TThread, ThreadStartedAfterOthersEndedRunsOnTheSystemThreadOfTheLastOne) {
 }
 
 TEST(TThread, SelfFreeingThreadsDestructorCanStartAnotherAndAwaitIt) {
-  // The system thread that ran the first body is offered for the next one before the object is
-  // deleted; the thread its destructor starts must still get a system thread of its own.
+  // The destructor runs on the system thread that ran the first body; the thread it starts and
+  // waits for must get a system thread of its own, not that one.
   struct TStartsWhenDestroyed : TThread {
     explicit TStartsWhenDestroyed(std::function<void()> onDestroyed)
         : TThread(true), FOnDestroyed(std::move(onDestroyed)) {}
