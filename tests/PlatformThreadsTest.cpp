@@ -45,6 +45,16 @@ class TCountedThread : public TThread {
   TEvent& FAll;
 };
 
+// Waits until the system thread has ended its body and waits for the next thread to start.
+bool BecomesIdle(std::uint32_t threadId) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!IsIdleSystemThread(threadId)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 std::string MessageOf(std::exception_ptr error) {
   try {
     if (error) std::rethrow_exception(error);
@@ -161,6 +171,49 @@ TEST(TThread, ThreadStartedAfterOthersEndedRunsOnTheSystemThreadOfTheLastOne) {
   ASSERT_TRUE(t->WaitFor(10000));
   delete t;
   EXPECT_EQ(next, ids[2]);
+}
+
+TEST(TThread, NextThreadRunsOnTheSystemThreadThatWentIdleLast) {
+  // Two threads run side by side and end one after the other; the next thread gets the system
+  // thread that went idle last. Where the end of the later one was not seen (it freed itself),
+  // that holds only among those that freed themselves: one whose end the caller saw comes first.
+  struct Case {
+    const char* name;
+    bool firstFreesItself;
+    int expectedIndex;  // whose system thread the next thread runs on
+  };
+  for (const Case& c :
+       {Case{"both free themselves", true, 1}, Case{"first one waited for", false, 0}}) {
+    SCOPED_TRACE(c.name);
+    TEvent running[2], go[2];
+    std::atomic<std::uint32_t> ids[2] = {0, 0};
+    TTestThread* threads[2];
+    for (int i = 0; i < 2; ++i) {
+      threads[i] = new TTestThread(true, [&, i] {
+        ids[i] = os::CurrentThreadId();
+        running[i].SetEvent();
+        go[i].WaitFor(TEvent::kInfinite);
+      });
+      threads[i]->SetFreeOnTermination(i == 1 || c.firstFreesItself);
+      threads[i]->StartThread();
+      ASSERT_TRUE(running[i].WaitFor(10000));
+    }
+    go[0].SetEvent();
+    if (c.firstFreesItself) {
+      ASSERT_TRUE(BecomesIdle(ids[0]));
+    } else {
+      ASSERT_TRUE(threads[0]->WaitFor(10000));
+      delete threads[0];
+    }
+    go[1].SetEvent();
+    ASSERT_TRUE(BecomesIdle(ids[1]));
+    std::uint32_t next = 0;
+    auto* t = new TTestThread(true, [&] { next = os::CurrentThreadId(); });
+    t->StartThread();
+    ASSERT_TRUE(t->WaitFor(10000));
+    delete t;
+    EXPECT_EQ(next, ids[c.expectedIndex].load());
+  }
 }
 
 TEST(TThread, SelfFreeingThreadsDestructorCanStartAnotherAndAwaitIt) {

@@ -118,9 +118,11 @@ namespace {
 struct ThreadPark {
   struct Idle {
     std::thread::id id;
+    std::uint32_t systemId = 0;  // os::CurrentThreadId
     std::condition_variable wake;
     std::function<void()> body;  // handed over by a start, under the park's lock
     bool parked = false;         // in `idle`; under the park's lock
+    bool seen = false;           // offered before its end was published; under the park's lock
   };
   static constexpr std::size_t kMaxIdle = 2;
   static constexpr std::chrono::seconds kIdleFor{10};
@@ -130,7 +132,9 @@ struct ThreadPark {
   ThreadPark() { idle.reserve(kMaxIdle); }
 
   std::mutex lock;
-  std::vector<Idle*> idle;  // the back one is handed the next body
+  // The back one is handed the next body. Those whose end was seen come last, each group in the
+  // order it was offered.
+  std::vector<Idle*> idle;
 };
 
 // Never destroyed: parked threads still wait on it while the process ends.
@@ -161,27 +165,31 @@ bool RunOnParkedThread(std::function<void()>& body, std::thread::id& threadId) {
 
 // Called on a body's thread once nothing of the ended thread's own code is left to run on it;
 // a body handed to it from then on starts as soon as the system thread reaches its wait.
-// With `seen` the end is about to be published: the thread is the next one handed a body, and
-// the one idle longest leaves if there is no room, so that a thread started after another one
-// has ended always finds that one's system thread. Otherwise nobody waits for this moment: the
-// thread goes behind those already idle, and only if there is room.
+// The thread offered last is handed the next body: it has only just gone to sleep, so its stack
+// is still in the cache and its processor is often not yet idle, and waking it costs less than
+// waking one that has slept longer. A thread whose end is about to be published (`seen`) goes
+// behind all others, so that a thread started after it has ended always finds its system thread;
+// when there is no room, the one idle longest leaves. One whose end nobody sees goes behind the
+// others of its kind but ahead of those whose end was seen; when there is no room, it pushes out
+// the one of its kind idle longest, or leaves if there is none.
 void OfferForTheNextBody(bool seen) {
   if (parkEntry == nullptr) return;
   ThreadPark& park = Park();
   std::lock_guard<std::mutex> guard(park.lock);
+  const auto firstSeen = [&park] {
+    return std::find_if(park.idle.begin(), park.idle.end(),
+                        [](const ThreadPark::Idle* idle) { return idle->seen; });
+  };
   if (park.idle.size() >= ThreadPark::kMaxIdle) {
-    if (!seen) return;
+    if (!seen && firstSeen() == park.idle.begin()) return;
     ThreadPark::Idle* oldest = park.idle.front();
     park.idle.erase(park.idle.begin());
     oldest->parked = false;
     oldest->wake.notify_one();
   }
   parkEntry->parked = true;
-  if (seen) {
-    park.idle.push_back(parkEntry);
-  } else {
-    park.idle.insert(park.idle.begin(), parkEntry);
-  }
+  parkEntry->seen = seen;
+  park.idle.insert(seen ? park.idle.end() : firstSeen(), parkEntry);
 }
 
 // A system thread's life: runs the body it was created for, then each body handed to it while it
@@ -190,6 +198,7 @@ void Serve(std::function<void()> body) {
   ThreadPark& park = Park();
   ThreadPark::Idle self;
   self.id = std::this_thread::get_id();
+  self.systemId = os::CurrentThreadId();
   parkEntry = &self;
   for (;;) {
     body();
@@ -207,6 +216,13 @@ void Serve(std::function<void()> body) {
 }
 
 }  // namespace
+
+bool IsIdleSystemThread(std::uint32_t threadId) {
+  ThreadPark& park = Park();
+  std::lock_guard<std::mutex> guard(park.lock);
+  return std::any_of(park.idle.begin(), park.idle.end(),
+                     [&](const ThreadPark::Idle* idle) { return idle->systemId == threadId; });
+}
 
 TThread::TThread(bool createSuspended)
     : FStartSuspended(createSuspended), FShared(std::make_shared<Shared>()) {}
@@ -291,8 +307,7 @@ void TThread::Run(TThread* self, std::shared_ptr<Shared> shared) {
   if (freeIt) {
     delete self;
     // Only now: the destructor runs on this system thread and may wait for other threads, so a
-    // body handed over during it could wait behind it for ever. Nobody sees this moment, so the
-    // thread goes behind those already idle.
+    // body handed over during it could wait behind it for ever. Nobody sees this moment.
     OfferForTheNextBody(false);
   }
 }

@@ -2,6 +2,7 @@
 // which a worker runs a method on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -76,6 +77,10 @@ class TThread {
   bool FStartSuspended;
   std::shared_ptr<Shared> FShared;
 };
+
+// True while the system thread with this id (os::CurrentThreadId) has ended a thread's body and
+// waits for the next thread to start.
+bool IsIdleSystemThread(std::uint32_t threadId);
 
 // Constructs a thread object and, unless it was constructed suspended, starts it. When the
 // thread cannot be created the object is deleted and StartThread's EThread travels on.
