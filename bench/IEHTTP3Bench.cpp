@@ -273,12 +273,12 @@ int main(int argc, char** argv) {
   }
 
   // The rounds interleave the clients, so that a slow spell of the machine falls on all of them;
-  // the summary compares medians. The 256 MiB body is fetched by the component, by curl writing
-  // it to /dev/null, by curl keeping it in memory as the component does (a file on a memory file
-  // system), and by a bare socket client receiving straight into a memory stream: the least work
-  // that keeping the body in memory takes. (Receiving straight into fresh memory is not always
-  // faster than receiving into a small buffer and copying from there, as the component does, so
-  // the component may beat it.)
+  // the summary compares medians, then fastest rounds. The 256 MiB body is fetched by the
+  // component, by curl writing it to /dev/null, by curl keeping it in memory as the component does
+  // (a file on a memory file system), and by a bare socket client receiving straight into a memory
+  // stream: the least work that keeping the body in memory takes. (Receiving straight into fresh
+  // memory is not always faster than receiving into a small buffer and copying from there, as the
+  // component does, so the component may beat it.)
   const std::string kept = "/dev/shm/http_bench_body_" + std::to_string(getpid());
   const std::string big = std::to_string(kBigBody);
   constexpr double kBigMiB = kBigBody / 1048576.0;
